@@ -1,0 +1,20 @@
+#include <cstdio>
+
+#include "cli/cli.h"
+
+void PrintHeading(const char* heading) {
+    std::printf("%s\n", heading);
+    std::printf("---------------------------------------\n");
+}
+
+void DumpData(const ConfigImage& image) {
+    std::printf("Page |  0 1 2 3 4 5 6 7 8 9 A B C D E F\n");
+    std::printf("-----+---------------------------------\n");
+    for (int row = 0; row < kPageCount; ++row) {
+        std::printf("0x%02X | ", row);
+        for (int col = 0; col < kPageSize; ++col) {
+            std::printf("%02x", image[static_cast<std::size_t>(row * kPageSize + col)]);
+        }
+        std::printf("\n");
+    }
+}
