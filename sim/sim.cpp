@@ -43,6 +43,7 @@ struct Sim {
     int closes = 0;
     std::vector<std::string> problems;
     int trace_fd = -1;
+    int state_fd = -1;
 };
 
 Sim* g_sim = nullptr;
@@ -77,15 +78,22 @@ void TraceLine(Sim& sim, const std::string& line) {
     }
 }
 
+// Rewrites the state file in place: one write of the same length each time.
 void SaveState(Sim& sim) {
     if (sim.options.state_path.empty()) {
         return;
     }
     const int saved = errno;
-    std::string error;
-    if (!SaveStateFile(sim.options.state_path, sim.chip, sim.options.virtual_time,
-                       sim.virtual_now, error)) {
-        Report(error);
+    if (sim.state_fd < 0) {
+        sim.state_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD,
+                                                sim.options.state_path.c_str(),
+                                                O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    }
+    const std::string text = FormatState(sim.chip, sim.options.virtual_time, sim.virtual_now);
+    if (sim.state_fd < 0 ||
+        pwrite(sim.state_fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+        ftruncate(sim.state_fd, static_cast<off_t>(text.size())) != 0) {
+        Report("cannot write state file " + sim.options.state_path + ": " + std::strerror(errno));
     }
     errno = saved;
 }
@@ -116,8 +124,10 @@ void StartWith(const Options& options, std::int64_t epoch) {
         std::atexit(CheckLeftOpen);
     }
     Sim& sim = *g_sim;
-    if (sim.trace_fd >= 0) {
-        syscall(SYS_close, sim.trace_fd);
+    for (const int fd : {sim.trace_fd, sim.state_fd}) {
+        if (fd >= 0) {
+            syscall(SYS_close, fd);
+        }
     }
     for (const int fd : sim.open_fds) {
         syscall(SYS_close, fd);
@@ -132,6 +142,7 @@ void StartWith(const Options& options, std::int64_t epoch) {
     sim.opens = sim.closes = 0;
     sim.problems.clear();
     sim.trace_fd = -1;
+    sim.state_fd = -1;
     if (!options.trace_path.empty()) {
         sim.trace_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, options.trace_path.c_str(),
                                                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));

@@ -21,6 +21,13 @@ constexpr Section kSections[] = {
     {"eeprom", &ChipState::eeprom},
 };
 
+// Saved after every transfer: plain digits, no formatted output.
+void AppendHex(std::string& text, std::uint8_t byte) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+}
+
 const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
 
 bool ReadMemory(std::istream& in, Memory& memory) {
@@ -114,15 +121,15 @@ bool LoadStateFile(const std::string& path, ChipState& chip, bool virtual_time,
     return true;
 }
 
-bool SaveStateFile(const std::string& path, const ChipState& chip, bool virtual_time,
-                   std::int64_t virtual_now, std::string& error) {
-    std::string text = "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
+std::string FormatState(const ChipState& chip, bool virtual_time, std::int64_t virtual_now) {
+    std::string text;
+    text.reserve(2600);
+    text += "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
     char line[128];
-    if (virtual_time) {
-        std::snprintf(line, sizeof line, "clock virtual %" PRId64 "\n", virtual_now);
-        text += line;
-    }
-    std::snprintf(line, sizeof line, "busy-until %s %" PRId64 "\n", ClockName(virtual_time),
+    std::snprintf(line, sizeof line, "clock %-9s %20" PRId64 "\n", ClockName(virtual_time),
+                  virtual_time ? virtual_now : 0);
+    text += line;
+    std::snprintf(line, sizeof line, "busy-until %-9s %20" PRId64 "\n", ClockName(virtual_time),
                   chip.busy_until_ns);
     text += line;
     for (const Section& s : kSections) {
@@ -130,33 +137,16 @@ bool SaveStateFile(const std::string& path, const ChipState& chip, bool virtual_
         text += '\n';
         const Memory& memory = chip.*(s.memory);
         for (std::size_t row = 0; row < 16; ++row) {
-            int len = std::snprintf(line, sizeof line, "%02zx:", row * 16);
+            AppendHex(text, static_cast<std::uint8_t>(row * 16));
+            text += ':';
             for (std::size_t col = 0; col < 16; ++col) {
-                len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len),
-                                     " %02x", memory[row * 16 + col]);
+                text += ' ';
+                AppendHex(text, memory[row * 16 + col]);
             }
-            text += line;
             text += '\n';
         }
     }
-    const std::string temp = path + ".tmp";
-    std::FILE* file = std::fopen(temp.c_str(), "w");
-    if (file == nullptr) {
-        error = "cannot write state file " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
-        error = "cannot write state file " + temp;
-        std::remove(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace state file " + path + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return text;
 }
 
 }  // namespace gpaksim

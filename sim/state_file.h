@@ -15,8 +15,8 @@ namespace gpaksim {
 bool LoadStateFile(const std::string& path, ChipState& chip, bool virtual_time,
                    std::int64_t& virtual_now, std::string& error);
 
-// Writes chip to path (through a temporary file and a rename).
-bool SaveStateFile(const std::string& path, const ChipState& chip, bool virtual_time,
-                   std::int64_t virtual_now, std::string& error);
+// The file's text for chip. Its length never changes, so that a simulated
+// run can rewrite the file in place after every transfer at little cost.
+std::string FormatState(const ChipState& chip, bool virtual_time, std::int64_t virtual_now);
 
 }  // namespace gpaksim

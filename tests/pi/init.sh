@@ -4,6 +4,7 @@
 # /dev/i2c-1 and prints each one between "@@" marker lines that tests/pi/run
 # reads back from the console, then powers the machine off.
 
+export PATH=/bin:/sbin:/usr/bin:/usr/sbin
 /bin/busybox --install -s
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -15,6 +16,9 @@ if ! insmod /lib/i2c-dev.ko || [ ! -c /dev/i2c-1 ]; then
     echo "@@ FATAL /dev/i2c-1 is missing"
     poweroff -f
 fi
+
+echo "@@ KERNEL $(uname -r)"
+echo "@@ ADAPTER $(cat /sys/bus/i2c/devices/i2c-1/name)"
 
 # Kernel messages would otherwise land in the middle of the tool's output;
 # the ones logged during the commands are printed after them instead.
@@ -52,7 +56,7 @@ run -t nvm -c 0
 run -t reg -c 5
 run -t eeprom -c 3 -w /data/sample.hex
 
-echo "@@ KERNEL LOG"
+echo "@@ DMESG"
 dmesg
 echo "@@ DONE"
 poweroff -f

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Benchmarks of gpakcfg against the simulated chip in real time (not a test):
+#   1. a read-back run (-t nvm) beside i2ctransfer reading one page:
+#      median wall time and peak memory over RUNS runs;
+#   2. a full programming run (-t nvm -w FILE) beside the same bus sequence
+#      made by a shell script of i2ctransfer and sleep calls: wall time,
+#      the floor of mandated pauses (2 x 1 s + 32 x 10 ms) and the overhead.
+# Usage: bench/bench.sh [BUILD_DIR]   (needs i2c-tools and GNU time)
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+runs=${RUNS:-21}
+sim="$build/gpak-sim"
+tool="$build/gpakcfg"
+example="$top/examples/demo-config.hex"
+i2ctransfer=$(command -v i2ctransfer || true)
+gnu_time=/usr/bin/time
+for need in "$sim" "$tool" "$i2ctransfer" "$gnu_time"; do
+    if [ -z "$need" ] || [ ! -x "$need" ]; then
+        echo "bench: missing ${need:-i2ctransfer} (build first; apt-get install i2c-tools time)" >&2
+        exit 1
+    fi
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+now_ns() { date +%s%N; }
+
+# median of the numbers on standard input
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Runs a command RUNS times; prints median wall ms and median peak RSS KiB.
+measure() {
+    : > "$work/wall"
+    : > "$work/rss"
+    for _ in $(seq "$runs"); do
+        local start end
+        start=$(now_ns)
+        "$gnu_time" -f '%M' -o "$work/one" "$@" > /dev/null 2>&1
+        end=$(now_ns)
+        echo "scale=3; ($end - $start) / 1000000" | bc >> "$work/wall"
+        cat "$work/one" >> "$work/rss"
+    done
+    printf '%8.2f ms %8d KiB' "$(median < "$work/wall")" "$(median < "$work/rss")"
+}
+
+echo "Read-back, median of $runs runs (wall time, peak resident memory):"
+printf '  %-44s %s\n' "gpak-sim -- gpakcfg -t nvm (16 pages)" \
+    "$(measure "$sim" --state "$work/chip" -- "$tool" -t nvm)"
+printf '  %-44s %s\n' "gpak-sim -- i2ctransfer (1 page)" \
+    "$(measure "$sim" --state "$work/chip" -- "$i2ctransfer" -y 1 w1@0x0a 0x10 r16)"
+printf '  %-44s %s\n' "gpak-sim -- true (launcher alone)" \
+    "$(measure "$sim" --state "$work/chip" -- true)"
+
+# The bus sequence of `gpakcfg -t nvm -w FILE` at control code 1, as a
+# user without the tool would script it.
+script="$work/program.sh"
+{
+    echo 'set -e'
+    echo "t() { \"$i2ctransfer\" -y -a 1 \"\$@\" > /dev/null; }"
+    for page in $(seq 0 15); do
+        printf 't w2@0x08 0xe3 0x%02x\nsleep 0.01\n' $((0x80 | page))
+    done
+    echo 't w2@0x08 0xc8 0x02 || true'
+    echo 'sleep 1'
+    page=0
+    while IFS= read -r line && [ "$page" -lt 16 ]; do
+        data=${line:9:32}
+        if [ "$page" -eq 12 ]; then  # byte 0xCA takes control code 1
+            data="${data:0:20}${data:20:1}1${data:22}"
+        fi
+        printf 't w17@0x02 0x%02x' $((page << 4))
+        for i in $(seq 0 2 30); do printf ' 0x%s' "${data:$i:2}"; done
+        printf '\nsleep 0.01\n'
+        page=$((page + 1))
+    done < "$example"
+    echo 't w2@0x00 0xc8 0x02 || true'
+    echo 'sleep 1'
+    for page in $(seq 0 15); do
+        printf 't w1@0x0a 0x%02x r16\n' $((page << 4))
+    done
+} > "$script"
+
+floor=2320
+one_run() {
+    local start end
+    start=$(now_ns)
+    "$@" > /dev/null 2>&1
+    end=$(now_ns)
+    echo "scale=3; ($end - $start) / 1000000" | bc
+}
+prog_runs=${PROGRAM_RUNS:-5}
+: > "$work/tool"
+: > "$work/script"
+for _ in $(seq "$prog_runs"); do
+    rm -f "$work/chip"
+    one_run "$sim" --state "$work/chip" -- "$tool" -t nvm -w "$example" >> "$work/tool"
+    rm -f "$work/chip"
+    one_run "$sim" --state "$work/chip" -- bash "$script" >> "$work/script"
+done
+# The script must have programmed the same bytes as the tool.
+"$sim" --state "$work/chip" -- "$tool" -t nvm > "$work/script.dump"
+rm -f "$work/chip"
+"$sim" --state "$work/chip" -- "$tool" -t nvm -w "$example" > /dev/null
+"$sim" --state "$work/chip" -- "$tool" -t nvm > "$work/tool.dump"
+cmp -s "$work/script.dump" "$work/tool.dump" || { echo "bench: script programmed other bytes" >&2; exit 1; }
+
+tool_ms=$(median < "$work/tool")
+script_ms=$(median < "$work/script")
+echo
+echo "Programming the NVM (-t nvm -w), median of $prog_runs runs; floor of mandated pauses ${floor} ms:"
+printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim -- gpakcfg -t nvm -w FILE" \
+    "$tool_ms" "$(echo "$tool_ms - $floor" | bc)"
+printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim -- bash (i2ctransfer + sleep)" \
+    "$script_ms" "$(echo "$script_ms - $floor" | bc)"

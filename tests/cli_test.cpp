@@ -1,0 +1,237 @@
+// The command line, the run's sections and its exit status, with the tool's
+// code running in-process against the simulated chip.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/cli.h"
+#include "run_command.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using gpaktest::BusLines;
+using Strings = std::vector<std::string>;
+
+constexpr char kBanner[] = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_VERSION "\n\n";
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+class CliTest : public gpaktest::SimTest {
+protected:
+    RunResult Gpakcfg(std::vector<std::string> args) {
+        args.insert(args.begin(), "gpakcfg");
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        RunResult run;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        run.status = RunGpakcfg(static_cast<int>(args.size()), argv.data());
+        run.out = testing::internal::GetCapturedStdout();
+        run.err = testing::internal::GetCapturedStderr();
+        return run;
+    }
+
+    // The first device address the run read from, or "" if none.
+    static std::string FirstReadAddress() {
+        const Strings lines = BusLines();
+        return lines.empty() ? "" : lines.front().substr(0, 4);
+    }
+
+    gpaktest::TempDir dir;
+};
+
+std::string Dump(const ConfigImage& image) {
+    std::string text =
+        "Page |  0 1 2 3 4 5 6 7 8 9 A B C D E F\n-----+---------------------------------\n";
+    char cell[8];
+    for (int row = 0; row < 16; ++row) {
+        std::snprintf(cell, sizeof cell, "0x%02X | ", row);
+        text += cell;
+        for (int col = 0; col < 16; ++col) {
+            std::snprintf(cell, sizeof cell, "%02x", image[static_cast<std::size_t>(row * 16 + col)]);
+            text += cell;
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string ReadBackSection(const ConfigImage& image) {
+    return "Chip configration data.\n---------------------------------------\n" + Dump(image) +
+           "\n";
+}
+
+TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingH) {
+    const std::string usage = std::string(kBanner) +
+                              "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
+                              " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
+                              " -w is write operation, FILE is configration file path..\n"
+                              " -c control code, CODE is {0..f}. Default is 1.\n";
+    for (const Strings& args : {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}}) {
+        const RunResult run = Gpakcfg(args);
+        EXPECT_EQ(run.out, usage);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+    }
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+}
+
+TEST_F(CliTest, TypeMustBeGiven) {
+    const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
+    for (const Strings& args : {Strings{"-t", "x"}, Strings{"-c", "2"}, Strings{"-t", ""},
+                                Strings{"-w", "-t", "nvm"}, Strings{"-w", hex}}) {
+        const RunResult run = Gpakcfg(args);
+        EXPECT_EQ(run.out, kBanner);
+        EXPECT_EQ(run.err, "Type is not specified.");
+        EXPECT_EQ(run.status, 255);
+    }
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+}
+
+TEST_F(CliTest, TypeAndCodeTakeTheirFirstCharacter) {
+    struct Case {
+        Strings args;
+        unsigned addr;
+    };
+    const Case cases[] = {
+        {{"-t", "reg"}, 0x08},
+        {{"-t", "Nvm"}, 0x0A},
+        {{"-t", "EEPROMS"}, 0x0B},
+        {{"-t", "nvm", "-c", "F"}, 0x7A},
+        {{"-t", "nvm", "-c", "f"}, 0x7A},
+        {{"-t", "nvm", "-c", "12"}, 0x0A},          // only the '1' counts
+        {{"-t", "nvm", "-c", "3", "-c", "g"}, 0x1A},  // 'g' keeps 3
+        {{"-t", "nvm", "-t", "x"}, 0x0A},           // 'x' keeps nvm
+        {{"-t", "reg", "-t", "eeprom"}, 0x0B},      // the last valid one
+        {{"FILE", "-t", "nvm"}, 0x0A},              // other arguments are ignored
+        {{"-t", "nvm", "-f", "ignored", "-z"}, 0x0A},
+        {{"-t", "reg", "-h"}, 0x08},  // -h only counts first
+        {{"-t", "nvm", "-w"}, 0x0A},  // -w without its file is skipped
+    };
+    for (const Case& c : cases) {
+        Restart();
+        gpaksim::SetControlCode(gpaksim::Chip(), static_cast<std::uint8_t>(c.addr >> 3));
+        const RunResult run = Gpakcfg(c.args);
+        char addr[8];
+        std::snprintf(addr, sizeof addr, "0x%02X", c.addr);
+        EXPECT_EQ(FirstReadAddress(), addr) << testing::PrintToString(c.args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(CliTest, OptionsCountAfterOtherArgumentsWhateverTheEnvironment) {
+    gpaksim::SetControlCode(gpaksim::Chip(), 2);
+    setenv("POSIXLY_CORRECT", "1", 1);
+    const RunResult run = Gpakcfg({"FILE", "-t", "eeprom", "-c", "2"});
+    unsetenv("POSIXLY_CORRECT");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(FirstReadAddress(), "0x13");
+}
+
+TEST_F(CliTest, ReadBackPrintsTheMemoryAsATable) {
+    gpaksim::Chip().eeprom[0x1F] = 0xAB;
+    const RunResult run = Gpakcfg({"-t", "eeprom"});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().eeprom));
+    EXPECT_NE(run.out.find("0x01 | 000000000000000000000000000000ab\n"), std::string::npos);
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFails) {
+    options.knobs.nacks = {{0x0A, 0x50}};
+    Restart();
+    const RunResult run = Gpakcfg({"-t", "nvm"});
+    ConfigImage expected = gpaksim::Chip().nvm;
+    std::fill(expected.begin() + 0x50, expected.end(), 0);
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(expected));
+    EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x05\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothing) {
+    struct Case {
+        std::string path;
+        const char* err;
+    };
+    const Case cases[] = {
+        {dir.Path("missing.hex"), "Config file open error: No such file or directory\n"},
+        {dir.Path(""), "Config file read error: Is a directory\n"},
+        {dir.Write("empty.hex", ""), "Config file has no data records.\n"},
+        {dir.Write("project.xml", "<?xml version=\"1.0\"?>\n<project/>\n"),
+         "Config file has no data records.\n"},
+    };
+    for (const Case& c : cases) {
+        for (const char* type : {"nvm", "eeprom", "reg"}) {
+            const RunResult run = Gpakcfg({"-t", type, "-w", c.path});
+            EXPECT_EQ(run.out, kBanner);
+            EXPECT_EQ(run.err, c.err);
+            EXPECT_EQ(run.status, 255);
+        }
+    }
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+}
+
+TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
+    std::string file;
+    ConfigImage image{};
+    for (int page = 0; page < 16; ++page) {
+        file += ":10000000" + std::string(32, static_cast<char>('0' + page % 10)) + "00\n";
+        std::fill(image.begin() + page * 16, image.begin() + page * 16 + 16,
+                  static_cast<std::uint8_t>((page % 10) * 0x11));
+    }
+    const RunResult run = Gpakcfg({"-t", "reg", "-w", dir.Write("r.hex", file)});
+    std::string expected = std::string(kBanner) +
+                           "Configration file.\n---------------------------------------\n" +
+                           Dump(image) + "\nWrite configration data.\n" +
+                           "---------------------------------------\nAddr 0x08\n";
+    for (int page = 0; page < 16; ++page) {
+        char line[32];
+        std::snprintf(line, sizeof line, "Page 0x%02X : complete\n", page);
+        expected += line;
+    }
+    image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | 1);
+    expected += "\n" + ReadBackSection(image);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(CliTest, FailedPageWriteFailsTheRun) {
+    options.knobs.nacks = {{0x02, 0x50}};
+    Restart();
+    const RunResult run =
+        Gpakcfg({"-t", "nvm", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
+    EXPECT_NE(run.out.find("Page 0x04 : complete\nPage 0x05 : error & stoped\n\n"
+                           "Chip configration data."),
+              std::string::npos);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(BusLines().at(16 + 1 + 5 + 1), "0x00 W c8 02 ACK");  // the reset still follows
+    // Half-programmed, the NVM's byte 0xCA is still erased: the chip came
+    // back at control code 0, and the read-back at code 1 shows it.
+    EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x00\n");
+}
+
+TEST_F(CliTest, MissingNodeDuringAWriteRun) {
+    options.no_node = true;
+    Restart();
+    const RunResult run =
+        Gpakcfg({"-t", "eeprom", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
+    std::string open_errors;
+    for (int i = 0; i < 16 + 2 + 1 + 1; ++i) {  // erases, resets, first page write, first read
+        open_errors += "Device open error: No such file or directory\n";
+    }
+    EXPECT_EQ(run.err, open_errors + "Read error at Addr 0x0B, Page 0x00\n");
+    EXPECT_NE(run.out.find("Addr 0x0B\nPage 0x00 : error & stoped\n\n"), std::string::npos);
+    EXPECT_NE(run.out.find(ReadBackSection(ConfigImage{})), std::string::npos);
+    EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace

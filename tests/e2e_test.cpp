@@ -1,0 +1,216 @@
+// The built gpakcfg run as a user runs it, through the gpak-sim launcher:
+// standard output, standard error, exit status and the bus trace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+#include "run_command.h"
+
+namespace {
+
+using gpaktest::CommandResult;
+using gpaktest::ReadFile;
+using gpaktest::RunCommand;
+using Strings = std::vector<std::string>;
+
+const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+
+struct TraceLine {
+    double time_s = 0;
+    std::string transfer;  // without the time
+};
+
+class EndToEnd : public testing::Test {
+protected:
+    // gpakcfg ARGS under the launcher with SIM options, state and trace in
+    // this test's directory.
+    CommandResult Gpakcfg(const Strings& sim, const Strings& args) {
+        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace};
+        argv.insert(argv.end(), sim.begin(), sim.end());
+        argv.push_back("--");
+        argv.push_back(GPAKCFG_BIN);
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunCommand(argv);
+    }
+
+    std::vector<TraceLine> Trace() const {
+        std::vector<TraceLine> lines;
+        std::istringstream in(ReadFile(trace));
+        std::string line;
+        while (std::getline(in, line)) {
+            TraceLine parsed;
+            std::istringstream fields(line);
+            fields >> parsed.time_s;
+            std::getline(fields >> std::ws, parsed.transfer);
+            lines.push_back(parsed);
+        }
+        return lines;
+    }
+
+    Strings Transfers() const {
+        Strings lines;
+        for (const TraceLine& line : Trace()) {
+            lines.push_back(line.transfer);
+        }
+        return lines;
+    }
+
+    gpaktest::TempDir dir;
+    std::string state = dir.Path("chip.state");
+    std::string trace = dir.Path("bus.trace");
+};
+
+std::string Row(const std::string& out, int row) {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
+    const std::size_t at = out.rfind(prefix);
+    return at == std::string::npos ? "" : out.substr(at + 8, 32);
+}
+
+TEST_F(EndToEnd, CommandLineMistakes) {
+    const CommandResult usage = Gpakcfg({}, {});
+    EXPECT_EQ(usage.status, 0);
+    EXPECT_NE(usage.out.find("Usage: " GPAKCFG_BIN " [-t TYPE] [-w FILE] [-c CODE] \n"),
+              std::string::npos);
+
+    const CommandResult type = Gpakcfg({}, {"-t", "x", "-w", kExample});
+    EXPECT_EQ(type.status, 255);
+    EXPECT_EQ(type.err, "Type is not specified.");
+    EXPECT_EQ(ReadFile(trace), "");
+}
+
+TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
+    const CommandResult run = Gpakcfg({"--code", "15"}, {"-t", "nvm", "-c", "F"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    Strings expected;
+    for (int page = 0; page < 16; ++page) {
+        char line[64];
+        std::snprintf(line, sizeof line, "0x7A W %02x; 0x7A R 16 ACK", page << 4);
+        expected.push_back(line);
+    }
+    EXPECT_EQ(Transfers(), expected);
+    // Byte 0xCA holds the code: row 0x0C, digits 20 and 21.
+    EXPECT_EQ(Row(run.out, 0x0C).substr(21, 1), "f");
+}
+
+TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
+    const CommandResult absent = Gpakcfg({"--absent"}, {"-t", "reg"});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_EQ(absent.err, "Read error at Addr 0x08, Page 0x00\n");
+    for (int row = 0; row < 16; ++row) {
+        EXPECT_EQ(Row(absent.out, row), std::string(32, '0'));
+    }
+    const CommandResult no_node = Gpakcfg({"--no-node"}, {"-t", "reg"});
+    EXPECT_EQ(no_node.status, 1);
+    EXPECT_EQ(no_node.err,
+              "Device open error: No such file or directory\n"
+              "Read error at Addr 0x08, Page 0x00\n");
+}
+
+TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
+    const CommandResult run = Gpakcfg({"--virtual-time"}, {"-t", "nvm", "-w", kExample});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
+
+    const auto lines = Trace();
+    ASSERT_EQ(lines.size(), 16u + 1 + 16 + 1 + 16);
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(lines[i].transfer.substr(0, 12), "0x08 W e3 8" + std::string(1, "0123456789abcdef"[i]));
+        EXPECT_EQ(lines[17 + i].transfer.substr(0, 4), "0x02");
+        EXPECT_EQ(lines[17 + i].transfer.size(), std::string("0x02 W").size() + 17 * 3 + 4);
+        EXPECT_EQ(lines[34 + i].transfer.substr(0, 4), "0x0A");
+    }
+    EXPECT_EQ(lines[16].transfer, "0x08 W c8 02 ACK");
+    EXPECT_EQ(lines[33].transfer, "0x00 W c8 02 ACK");
+    EXPECT_DOUBLE_EQ(lines.back().time_s, 2.32);
+
+    // A separate run later reads what the first one programmed.
+    const CommandResult dump = Gpakcfg({}, {"-t", "nvm"});
+    EXPECT_EQ(dump.status, 0);
+    const std::string file_section = run.out.substr(0, run.out.find("Erase"));
+    for (int row = 0; row < 16; ++row) {
+        std::string expected = Row(file_section, row);
+        if (row == 0x0C) {
+            expected[21] = '1';  // byte 0xCA takes the control code
+        }
+        EXPECT_EQ(Row(dump.out, row), expected) << row;
+    }
+}
+
+TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
+    const CommandResult run =
+        Gpakcfg({"--virtual-time", "--code", "2"}, {"-t", "eeprom", "-w", kExample, "-c", "2"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Addr 0x13\n"), std::string::npos);
+    Strings addresses;
+    for (const std::string& line : Transfers()) {
+        addresses.push_back(line.substr(0, 4));
+    }
+    Strings expected(17, "0x10");
+    expected.resize(33, "0x13");
+    expected.push_back("0x10");
+    expected.resize(50, "0x13");
+    EXPECT_EQ(addresses, expected);
+}
+
+TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1) {
+    const CommandResult run =
+        Gpakcfg({"--virtual-time", "--nack", "0x0b:0x50"}, {"-t", "eeprom", "-w", kExample});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Page 0x05 : error & stoped\n\nChip configration data."),
+              std::string::npos);
+    EXPECT_EQ(run.out.find("Page 0x06 : "), run.out.rfind("Page 0x06 : "));  // erase only
+}
+
+TEST_F(EndToEnd, UnusableFilesSendNothing) {
+    for (const std::string& file : {dir.Path("missing.hex"), dir.Path(""), dir.Write("e.hex", "")}) {
+        const CommandResult run = Gpakcfg({}, {"-t", "nvm", "-w", file});
+        EXPECT_EQ(run.status, 255) << file;
+        EXPECT_FALSE(run.err.empty());
+        EXPECT_EQ(run.out.find("Configration"), std::string::npos);
+    }
+    EXPECT_EQ(ReadFile(trace), "");
+}
+
+TEST_F(EndToEnd, I2ctransferReadsWhatTheToolDumps) {
+    const CommandResult probe = RunCommand({"/bin/sh", "-c", "command -v i2ctransfer"});
+    if (probe.status != 0) {
+        GTEST_SKIP() << "i2ctransfer (i2c-tools) is not installed";
+    }
+    const std::string path = probe.out.substr(0, probe.out.find('\n'));
+    const CommandResult dump = Gpakcfg({}, {"-t", "nvm"});
+    const CommandResult other = RunCommand(
+        {GPAKSIM_BIN, "--state", state, "--", path, "-y", "1", "w1@0x0a", "0x10", "r16"});
+    ASSERT_EQ(other.status, 0) << other.err;
+    std::string bytes;
+    std::istringstream in(other.out);
+    unsigned value = 0;
+    while (in >> std::hex >> value) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", value);
+        bytes += hex;
+    }
+    EXPECT_EQ(bytes, Row(dump.out, 0x01));
+    EXPECT_EQ(bytes.size(), 32u);
+}
+
+// Real time: the one run here that waits for the chip as a bench would.
+TEST_F(EndToEnd, RealTimeProgrammingTakesTheChipsPauses) {
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult run = Gpakcfg({}, {"-t", "nvm", "-w", kExample});
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_GE(wall.count(), 2.32);
+    EXPECT_LT(wall.count(), 4.0);
+    const auto lines = Trace();
+    ASSERT_FALSE(lines.empty());
+    for (const TraceLine& line : lines) {
+        EXPECT_EQ(line.transfer.substr(line.transfer.size() - 4), " ACK");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// The two transfer shapes as they reach the bus, and the one-open-one-close
+// discipline on every path.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "i2c/i2c.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using gpaktest::BusLines;
+using Strings = std::vector<std::string>;
+
+class I2cTest : public gpaktest::SimTest {};
+
+TEST_F(I2cTest, ReadIsOneWriteOfTheRegisterThenARead) {
+    std::array<std::uint8_t, 16> buf{};
+    ASSERT_EQ(ReadI2C(0x0A, 0x30, buf.data(), 16), 1);
+
+    const auto& transfers = gpaksim::Transfers();
+    ASSERT_EQ(transfers.size(), 1u);
+    const auto& msgs = transfers[0].messages;
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].addr, 0x0A);
+    EXPECT_FALSE(msgs[0].read);
+    EXPECT_EQ(msgs[0].len, 1);
+    EXPECT_EQ(msgs[0].bytes, std::vector<std::uint8_t>{0x30});
+    EXPECT_EQ(msgs[1].addr, 0x0A);
+    EXPECT_TRUE(msgs[1].read);
+    EXPECT_EQ(msgs[1].len, 16);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(buf[static_cast<std::size_t>(i)], gpaksim::Chip().nvm[static_cast<std::size_t>(0x30 + i)]);
+    }
+    EXPECT_EQ(gpaksim::OpenCount(), 1);
+    EXPECT_EQ(gpaksim::CloseCount(), 1);
+}
+
+TEST_F(I2cTest, WriteIsOneMessageOfRegisterAndData) {
+    const std::uint8_t data[] = {0x02};
+    const std::uint8_t before = data[0];
+    ASSERT_EQ(WriteI2C(0x08, 0xC8, data, 1), 0);
+    EXPECT_EQ(BusLines(), Strings{"0x08 W c8 02 ACK"});
+    EXPECT_EQ(data[0], before);
+    EXPECT_EQ(gpaksim::OpenCount(), 1);
+    EXPECT_EQ(gpaksim::CloseCount(), 1);
+
+    std::array<std::uint8_t, 16> page{};
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        page[i] = static_cast<std::uint8_t>(0xF0 + i);
+    }
+    const auto copy = page;
+    gpaksim::Chip().busy_until_ns = 0;  // the reset above left the chip busy
+    ASSERT_EQ(WriteI2C(0x08, 0x40, page.data(), 16), 0);
+    const auto& msg = gpaksim::Transfers().back().messages.at(0);
+    EXPECT_EQ(msg.len, 17);
+    EXPECT_EQ(msg.bytes.front(), 0x40);
+    EXPECT_EQ(page, copy);
+}
+
+TEST_F(I2cTest, NackFailsSilentlyAndClosesTheNode) {
+    options.knobs.absent = true;
+    Restart();
+    std::array<std::uint8_t, 16> buf{};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), 16), 0);
+    EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), 16), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(BusLines(), (Strings{"0x0A W 00 NACK",
+                                   "0x0A W 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 NACK"}));
+    EXPECT_EQ(gpaksim::OpenCount(), 2);
+    EXPECT_EQ(gpaksim::CloseCount(), 2);
+}
+
+TEST_F(I2cTest, MissingNodeGivesOneOpenErrorLineEach) {
+    options.no_node = true;
+    Restart();
+    std::array<std::uint8_t, 16> buf{};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), 16), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Device open error: No such file or directory\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(WriteI2C(0x08, 0xC8, buf.data(), 1), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Device open error: No such file or directory\n");
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+    EXPECT_EQ(gpaksim::OpenCount(), 0);
+    EXPECT_EQ(gpaksim::CloseCount(), 0);
+}
+
+TEST_F(I2cTest, ReservedAddressesGoOutUnchanged) {
+    const std::uint8_t reset = 0x02;
+    gpaksim::SetControlCode(gpaksim::Chip(), 0);
+    EXPECT_EQ(WriteI2C(0x00, 0xC8, &reset, 1), 0);
+    options.knobs.absent = true;
+    Restart();
+    EXPECT_EQ(WriteI2C(0x7B, 0x00, &reset, 1), -1);
+    EXPECT_EQ(BusLines(), Strings{"0x7B W 00 02 NACK"});
+}
+
+TEST_F(I2cTest, BadLengthsNeverReachTheBus) {
+    std::array<std::uint8_t, 4> buf{};
+    EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), -1), 0);
+    EXPECT_EQ(ReadI2C(0x0A, 0x00, nullptr, 16), 0);
+    EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), -1), -1);
+    EXPECT_EQ(WriteI2C(0x0A, 0x00, nullptr, 4), -1);
+    EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), 0x10000), -1);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+    EXPECT_EQ(gpaksim::OpenCount(), 0);
+}
+
+}  // namespace
