@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool registered = (std::atexit(RemoveInput), true);
     (void)registered;
     std::FILE* file = std::fopen(InputPath().c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size) ||
+        std::fclose(file) != 0) {
         std::abort();
     }
     ConfigImage image{};

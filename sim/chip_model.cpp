@@ -1,5 +1,7 @@
 #include "chip_model.h"
 
+#include <algorithm>
+
 namespace gpaksim {
 
 namespace {
@@ -71,13 +73,10 @@ bool ChipModel::Answers(std::uint16_t addr, bool read, const std::vector<std::ui
         (block != kRegisters && block != kNvm && block != kEeprom)) {
         return false;
     }
-    for (const Nack& nack : knobs_.nacks) {
-        if (nack.addr == addr &&
-            (nack.reg < 0 || (!read && !bytes.empty() && bytes[0] == nack.reg))) {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(knobs_.nacks.begin(), knobs_.nacks.end(), [&](const Nack& nack) {
+        return nack.addr == addr &&
+               (nack.reg < 0 || (!read && !bytes.empty() && bytes[0] == nack.reg));
+    });
 }
 
 bool ChipModel::Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>& bytes,
@@ -108,7 +107,7 @@ bool ChipModel::Write(Block block, const std::vector<std::uint8_t>& bytes, std::
         const std::uint8_t value = bytes[1];
         if (bytes[0] == kEraseRegister && (value & 0xE0) == 0x80) {
             Memory& memory = (value & 0x10) != 0 ? state_.eeprom : state_.nvm;
-            const std::size_t start = (value & 0x0Fu) << 4;
+            const std::size_t start = static_cast<std::size_t>(value & 0x0F) << 4;
             for (std::size_t i = start; i < start + 16; ++i) {
                 memory[i] = 0x00;
             }

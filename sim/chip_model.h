@@ -55,7 +55,7 @@ public:
                  std::size_t len, std::int64_t now);
 
 private:
-    bool Answers(std::uint16_t addr, bool read, const std::vector<std::uint8_t>& bytes,
+    [[nodiscard]] bool Answers(std::uint16_t addr, bool read, const std::vector<std::uint8_t>& bytes,
                  std::int64_t now) const;
     bool Write(Block block, const std::vector<std::uint8_t>& bytes, std::int64_t now);
     Memory& MemoryOf(Block block);

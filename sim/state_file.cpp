@@ -105,7 +105,8 @@ bool LoadStateFile(const std::string& path, ChipState& chip, bool virtual_time,
             }
         }
         if (section == nullptr || !ReadMemory(in, loaded.*(section->memory))) {
-            error = "malformed state file " + path + " near '" + word + "'";
+            error = "malformed state file " + path;
+            error += " near '" + word + "'";
             return false;
         }
         ++sections;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // One chip memory: byte p * 16 + o is byte o of page p, which lies at
@@ -18,6 +19,11 @@ constexpr ConfigType kConfigUnset = 0xFF;
 
 constexpr int kPageSize = 16;
 constexpr int kPageCount = 16;
+
+// Where page p begins in an image.
+constexpr std::size_t PageOffset(int page) {
+    return static_cast<std::size_t>(page) * kPageSize;
+}
 
 // The 7-bit device address of a memory: control code in bits 3..6, block
 // in bits 0..2.

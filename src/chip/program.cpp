@@ -60,7 +60,7 @@ bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
     for (int page = 0; page < kPageCount; ++page) {
         std::printf("Page 0x%02X : ", page);
         const auto reg = static_cast<std::uint8_t>(page << 4);
-        if (WriteI2C(addr, reg, &image[static_cast<std::size_t>(page * kPageSize)], kPageSize) < 0) {
+        if (WriteI2C(addr, reg, &image[PageOffset(page)], kPageSize) < 0) {
             std::printf("error & stoped\n");
             written = false;
             break;

@@ -12,8 +12,8 @@ void DumpData(const ConfigImage& image) {
     std::printf("-----+---------------------------------\n");
     for (int row = 0; row < kPageCount; ++row) {
         std::printf("0x%02X | ", row);
-        for (int col = 0; col < kPageSize; ++col) {
-            std::printf("%02x", image[static_cast<std::size_t>(row * kPageSize + col)]);
+        for (std::size_t col = 0; col < kPageSize; ++col) {
+            std::printf("%02x", image[PageOffset(row) + col]);
         }
         std::printf("\n");
     }
