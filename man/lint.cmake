@@ -1,0 +1,28 @@
+# cmake -DMANDOC=mandoc -DGROFF=groff -DPAGES="a.1;b.1" -P lint.cmake
+# Fails on any message of mandoc's lint or of groff's warnings.
+set(failed FALSE)
+foreach(page IN LISTS PAGES)
+  set(checks)
+  if(MANDOC)
+    list(APPEND checks "mandoc")
+  endif()
+  if(GROFF)
+    list(APPEND checks "groff")
+  endif()
+  foreach(check IN LISTS checks)
+    if(check STREQUAL "mandoc")
+      execute_process(COMMAND ${MANDOC} -T lint -W all ${page}
+        RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    else()
+      execute_process(COMMAND ${GROFF} -ww -man -z ${page}
+        RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    endif()
+    if(NOT result EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
+      message("${check} on ${page} (status ${result}):\n${out}${err}")
+      set(failed TRUE)
+    endif()
+  endforeach()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "the manual pages have lint")
+endif()
