@@ -11,7 +11,9 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "program_file.h"
 #include "sim.h"
 #include "state_file.h"
 
@@ -28,6 +30,7 @@
 namespace {
 
 constexpr int kExitUsage = 125;    // like env(1): the launcher itself failed
+constexpr int kExitCannotRun = 126;
 constexpr int kExitNotFound = 127;
 
 void PrintUsage(std::FILE* out) {
@@ -173,6 +176,26 @@ int main(int argc, char* argv[]) {
         return Fail("cannot find " GPAKSIM_LIBRARY_NAME);
     }
 
+    // The preload reaches only programs the dynamic loader starts; any
+    // other would quietly talk to the real bus, and a real chip.
+    const std::string program = gpaksim::FindProgram(argv[optind]);
+    const gpaksim::ProgramKind kind =
+        program.empty() ? gpaksim::ProgramKind::kOther : gpaksim::InspectProgram(program, library);
+    if (kind == gpaksim::ProgramKind::kStatic || kind == gpaksim::ProgramKind::kOtherMachine) {
+        std::fprintf(stderr, "gpak-sim: cannot simulate the bus for %s: it is %s\n", argv[optind],
+                     kind == gpaksim::ProgramKind::kStatic
+                         ? "statically linked, so the simulator cannot be preloaded into it"
+                         : "built for another machine or ABI than the simulator");
+        return kExitCannotRun;
+    }
+    // Emulated, this process cannot exec a program of its own machine
+    // without binfmt_misc, so it runs the emulator, which must not load the
+    // preload itself but hand it to the program.
+    std::vector<std::string> emulated;
+    if (kind == gpaksim::ProgramKind::kDynamic) {
+        emulated = gpaksim::Emulator();
+    }
+
     // Without --state the chip still has to outlive each process of the
     // command (a script of i2ctransfer calls), so it lives in a temporary
     // directory for the length of the run.
@@ -220,6 +243,18 @@ int main(int argc, char* argv[]) {
     set_or_clear(gpaksim::env::kAbsent, absent ? "1" : "");
     set_or_clear(gpaksim::env::kVirtualTime, virtual_time ? "1" : "");
 
+    std::vector<char*> command(argv + optind, argv + argc);
+    if (!emulated.empty()) {
+        emulated.insert(emulated.end(),
+                        {"-0", argv[optind], "-E", "LD_PRELOAD=" + preloads, program});
+        emulated.insert(emulated.end(), argv + optind + 1, argv + argc);
+        command.clear();
+        for (std::string& arg : emulated) {
+            command.push_back(arg.data());
+        }
+    }
+    command.push_back(nullptr);
+
     // Like system(3): the command alone answers Ctrl-C while it runs.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -232,9 +267,12 @@ int main(int argc, char* argv[]) {
     if (child == 0) {
         sigaction(SIGINT, &old_int, nullptr);
         sigaction(SIGQUIT, &old_quit, nullptr);
-        execvp(argv[optind], &argv[optind]);
-        std::fprintf(stderr, "gpak-sim: cannot run %s: %s\n", argv[optind], std::strerror(errno));
-        _exit(errno == ENOENT ? kExitNotFound : 126);
+        if (!emulated.empty()) {
+            unsetenv("LD_PRELOAD");
+        }
+        execvp(command[0], command.data());
+        std::fprintf(stderr, "gpak-sim: cannot run %s: %s\n", command[0], std::strerror(errno));
+        _exit(errno == ENOENT ? kExitNotFound : kExitCannotRun);
     }
     int status = 0;
     int result = kExitUsage;

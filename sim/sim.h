@@ -48,6 +48,10 @@ constexpr char kNoNode[] = "GPAK_SIM_NO_NODE";
 constexpr char kAbsent[] = "GPAK_SIM_ABSENT";
 constexpr char kVirtualTime[] = "GPAK_SIM_VIRTUAL_TIME";
 constexpr char kEpoch[] = "GPAK_SIM_EPOCH";  // CLOCK_MONOTONIC ns at the launcher's start
+// The qemu-user command line that runs programs of the simulator's machine,
+// set when that machine is emulated: programs started from an emulated
+// process are not emulated by themselves without binfmt_misc.
+constexpr char kEmulator[] = "GPAK_SIM_EMULATOR";
 }  // namespace env
 
 // Parses ADDR[:REG] (C integer syntax: 0x0a, 10). False when malformed.

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "program_file.h"
+
 namespace gpaktest {
 
 std::string ReadFile(const std::string& path) {
@@ -46,8 +48,20 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
     TempDir dir;
     const std::string out_path = dir.Path("out");
     const std::string err_path = dir.Path("err");
+    // Under an emulator, a program of the test's own machine has to be
+    // run by it (see gpaksim::Emulator); the system's programs run as they are.
+    using gpaksim::ProgramKind;
+    std::vector<std::string> command = gpaksim::Emulator();
+    const ProgramKind kind =
+        argv.empty() ? ProgramKind::kOther : gpaksim::InspectProgram(argv[0], "/proc/self/exe");
+    const bool emulated =
+        !command.empty() && (kind == ProgramKind::kDynamic || kind == ProgramKind::kStatic);
+    if (!emulated) {
+        command.clear();
+    }
+    command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const std::string& arg : argv) {
+    for (const std::string& arg : command) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
@@ -61,7 +75,11 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
             dup2(err, 2) < 0) {
             _exit(126);
         }
-        execv(args[0], args.data());
+        if (emulated) {
+            execvp(args[0], args.data());
+        } else {
+            execv(args[0], args.data());
+        }
         _exit(127);
     }
     CommandResult result;

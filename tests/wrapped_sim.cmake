@@ -1,0 +1,65 @@
+# The tool with the simulator bound at link time (gpakcfg-simulated), run as
+# the static ARMv6 build is checked: it programs the NVM in virtual time,
+# prints the golden transcript, and its bus trace shows every transfer
+# acknowledged and the chip's pauses taken on the simulator's clock. Should
+# open, ioctl, close or a sleep miss the simulator, the tool would reach for
+# the real bus or really wait.
+#
+#   cmake -DPROGRAM=gpakcfg-simulated -DEXAMPLE=demo-config.hex -DGOLDEN=nvm-write.out
+#         [-DEMULATOR="qemu-arm -cpu arm1176"] [-DWORK_DIR=dir] -P wrapped_sim.cmake
+foreach(required PROGRAM EXAMPLE GOLDEN)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "wrapped_sim.cmake needs -D${required}=...")
+  endif()
+endforeach()
+if(NOT DEFINED WORK_DIR)
+  set(WORK_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+endif()
+separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
+
+set(trace "${WORK_DIR}/wrapped-sim.trace")
+file(REMOVE "${trace}")
+# Only what this run sets: the variables of a launcher around CTest must not leak in.
+foreach(name STATE CODE NACK UNACKED_COMMANDS NO_NODE ABSENT EPOCH)
+  unset(ENV{GPAK_SIM_${name}})
+endforeach()
+set(ENV{GPAK_SIM_VIRTUAL_TIME} 1)
+set(ENV{GPAK_SIM_TRACE} "${trace}")
+
+execute_process(COMMAND ${emulator} "${PROGRAM}" -t nvm -w "${EXAMPLE}"
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+file(READ "${GOLDEN}" expected)
+set(problems "")
+if(NOT status STREQUAL "0")
+  string(APPEND problems "exit status ${status}, not 0\n")
+endif()
+if(NOT err STREQUAL "")
+  string(APPEND problems "standard error:\n${err}\n")
+endif()
+if(NOT out STREQUAL expected)
+  string(APPEND problems "standard output differs from ${GOLDEN}:\n${out}\n")
+endif()
+
+if(EXISTS "${trace}")
+  file(STRINGS "${trace}" lines)
+else()
+  set(lines "")
+endif()
+list(LENGTH lines count)
+# Erase 16 pages, reset, write 16 pages, reset, read 16 pages.
+if(NOT count EQUAL 50)
+  string(APPEND problems "${count} transfers traced, not 50\n")
+else()
+  list(FILTER lines EXCLUDE REGEX " ACK$")
+  if(lines)
+    string(APPEND problems "transfers not acknowledged:\n${lines}\n")
+  endif()
+  file(STRINGS "${trace}" last REGEX "^ *2\\.320000 0x0A W f0; 0x0A R 16 ACK$")
+  if(NOT last)
+    string(APPEND problems "the last read is not at 2.32 s of virtual time\n")
+  endif()
+endif()
+
+if(problems)
+  message(FATAL_ERROR "${PROGRAM}:\n${problems}")
+endif()
