@@ -15,8 +15,8 @@ namespace {
 const std::string& InputPath() {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                              "/gpakcfg-fuzz.XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/gpakcfg-fuzz.XXXXXX";
         const int fd = mkstemp(pattern.data());
         if (fd < 0) {
             std::abort();

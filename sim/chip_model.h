@@ -12,7 +12,7 @@ using Memory = std::array<std::uint8_t, 256>;
 
 enum Block : std::uint8_t { kRegisters = 0, kNvm = 2, kEeprom = 3 };
 
-constexpr std::int64_t kPageBusyNs = 10'000'000;   // after a page erase or page write
+constexpr std::int64_t kPageBusyNs = 10'000'000;  // after a page erase or page write
 constexpr std::int64_t kResetBusyNs = 1'000'000'000;
 
 // A NACK knob: every transfer to addr, or (reg >= 0) only the writes whose
@@ -51,12 +51,12 @@ class ChipModel {
 public:
     ChipModel(ChipState& state, const ChipKnobs& knobs) : state_(state), knobs_(knobs) {}
     void Reset() { pointer_ = {}; }
-    bool Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>& bytes,
-                 std::size_t len, std::int64_t now);
+    bool Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>& bytes, std::size_t len,
+                 std::int64_t now);
 
 private:
-    [[nodiscard]] bool Answers(std::uint16_t addr, bool read, const std::vector<std::uint8_t>& bytes,
-                 std::int64_t now) const;
+    [[nodiscard]] bool Answers(std::uint16_t addr, bool read,
+                               const std::vector<std::uint8_t>& bytes, std::int64_t now) const;
     bool Write(Block block, const std::vector<std::uint8_t>& bytes, std::int64_t now);
     Memory& MemoryOf(Block block);
 

@@ -1,11 +1,11 @@
 // gpak-sim: runs a command with the simulated chip answering /dev/i2c-1.
 #include <getopt.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +29,7 @@
 
 namespace {
 
-constexpr int kExitUsage = 125;    // like env(1): the launcher itself failed
+constexpr int kExitUsage = 125;  // like env(1): the launcher itself failed
 constexpr int kExitCannotRun = 126;
 constexpr int kExitNotFound = 127;
 
@@ -202,10 +202,11 @@ int main(int argc, char* argv[]) {
     std::string temp_dir;
     if (state.empty()) {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                              "/gpak-sim.XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/gpak-sim.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
-            return Fail("cannot create a temporary directory: " + std::string(std::strerror(errno)));
+            return Fail("cannot create a temporary directory: " +
+                        std::string(std::strerror(errno)));
         }
         temp_dir = pattern;
         state = temp_dir + "/state";

@@ -85,9 +85,9 @@ void SaveState(Sim& sim) {
     }
     const int saved = errno;
     if (sim.state_fd < 0) {
-        sim.state_fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD,
-                                                sim.options.state_path.c_str(),
-                                                O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        sim.state_fd =
+            static_cast<int>(syscall(SYS_openat, AT_FDCWD, sim.options.state_path.c_str(),
+                                     O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     }
     const std::string text = FormatState(sim.chip, sim.options.virtual_time, sim.virtual_now);
     if (sim.state_fd < 0 ||
@@ -345,8 +345,8 @@ int Open(int flags) {
     }
     // A real descriptor stands in for the node, so the number cannot clash
     // with anything else the program opens.
-    const int fd = static_cast<int>(
-        syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR | (flags & O_CLOEXEC)));
+    const int fd =
+        static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR | (flags & O_CLOEXEC)));
     if (fd < 0) {
         return -1;
     }
@@ -356,13 +356,9 @@ int Open(int flags) {
     return fd;
 }
 
-bool Owns(int fd) {
-    return g_sim != nullptr && g_sim->open_fds.count(fd) != 0;
-}
+bool Owns(int fd) { return g_sim != nullptr && g_sim->open_fds.count(fd) != 0; }
 
-bool IsI2cRequest(unsigned long request) {
-    return (request & ~0xFFUL) == 0x0700;
-}
+bool IsI2cRequest(unsigned long request) { return (request & ~0xFFUL) == 0x0700; }
 
 int Ioctl(unsigned long request, void* arg) {
     Sim& sim = Get();

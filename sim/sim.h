@@ -17,7 +17,7 @@ struct Options {
     std::string trace_path;  // empty: no trace file
     int code = -1;           // control code to set; -1 keeps the state's
     ChipKnobs knobs;
-    bool no_node = false;    // the device node is missing
+    bool no_node = false;  // the device node is missing
     bool virtual_time = false;
 };
 
@@ -79,7 +79,7 @@ bool IsI2cRequest(unsigned long request);
 int Ioctl(unsigned long request, void* arg);
 int Close(int fd);
 bool ReportStaleUse(int fd, const char* call);  // true when fd was ours
-void ForgetClosed(int fd);                        // fd now names something else
+void ForgetClosed(int fd);                      // fd now names something else
 bool VirtualTime();
 void AdvanceClock(std::int64_t ns);
 

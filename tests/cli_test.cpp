@@ -1,11 +1,12 @@
 // The command line, the run's sections and its exit status, with the tool's
 // code running in-process against the simulated chip.
+#include "cli/cli.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/cli.h"
 #include "run_command.h"
 #include "sim_fixture.h"
 
@@ -57,7 +58,8 @@ std::string Dump(const ConfigImage& image) {
         std::snprintf(cell, sizeof cell, "0x%02X | ", row);
         text += cell;
         for (int col = 0; col < 16; ++col) {
-            std::snprintf(cell, sizeof cell, "%02x", image[static_cast<std::size_t>(row * 16 + col)]);
+            std::snprintf(cell, sizeof cell, "%02x",
+                          image[static_cast<std::size_t>(row * 16 + col)]);
             text += cell;
         }
         text += "\n";
@@ -108,11 +110,11 @@ TEST_F(CliTest, TypeAndCodeTakeTheirFirstCharacter) {
         {{"-t", "EEPROMS"}, 0x0B},
         {{"-t", "nvm", "-c", "F"}, 0x7A},
         {{"-t", "nvm", "-c", "f"}, 0x7A},
-        {{"-t", "nvm", "-c", "12"}, 0x0A},          // only the '1' counts
+        {{"-t", "nvm", "-c", "12"}, 0x0A},            // only the '1' counts
         {{"-t", "nvm", "-c", "3", "-c", "g"}, 0x1A},  // 'g' keeps 3
-        {{"-t", "nvm", "-t", "x"}, 0x0A},           // 'x' keeps nvm
-        {{"-t", "reg", "-t", "eeprom"}, 0x0B},      // the last valid one
-        {{"FILE", "-t", "nvm"}, 0x0A},              // other arguments are ignored
+        {{"-t", "nvm", "-t", "x"}, 0x0A},             // 'x' keeps nvm
+        {{"-t", "reg", "-t", "eeprom"}, 0x0B},        // the last valid one
+        {{"FILE", "-t", "nvm"}, 0x0A},                // other arguments are ignored
         {{"-t", "nvm", "-f", "ignored", "-z"}, 0x0A},
         {{"-t", "reg", "-h"}, 0x08},  // -h only counts first
         {{"-t", "nvm", "-w"}, 0x0A},  // -w without its file is skipped

@@ -1,11 +1,12 @@
 // The hex record reader: which lines count, where their bytes land, and the
 // files that must not count as configurations.
+#include "config_file/config_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 
-#include "config_file/config_file.h"
 #include "run_command.h"
 
 namespace {
@@ -105,7 +106,8 @@ TEST_F(ConfigFileTest, ANonHexDigitCountsAsZero) {
 
 TEST_F(ConfigFileTest, AShortLineEndsTheReading) {
     const std::string two = Record(0, 0) + "\n" + Record(16, 16) + "\n";
-    for (const std::string& stop : {std::string("\n"), std::string(":0800200001020304050607081C\n")}) {
+    for (const std::string& stop :
+         {std::string("\n"), std::string(":0800200001020304050607081C\n")}) {
         EXPECT_EQ(Read(two + stop + Record(32, 32) + "\n"), 1);
         EXPECT_EQ(image, FirstRecords(2));
         EXPECT_EQ(records, 2);

@@ -121,7 +121,8 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     const auto lines = Trace();
     ASSERT_EQ(lines.size(), 16u + 1 + 16 + 1 + 16);
     for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_EQ(lines[i].transfer.substr(0, 12), "0x08 W e3 8" + std::string(1, "0123456789abcdef"[i]));
+        EXPECT_EQ(lines[i].transfer.substr(0, 12),
+                  "0x08 W e3 8" + std::string(1, "0123456789abcdef"[i]));
         EXPECT_EQ(lines[17 + i].transfer.substr(0, 4), "0x02");
         EXPECT_EQ(lines[17 + i].transfer.size(), std::string("0x02 W").size() + 17 * 3 + 4);
         EXPECT_EQ(lines[34 + i].transfer.substr(0, 4), "0x0A");
@@ -169,7 +170,8 @@ TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1) {
 }
 
 TEST_F(EndToEnd, UnusableFilesSendNothing) {
-    for (const std::string& file : {dir.Path("missing.hex"), dir.Path(""), dir.Write("e.hex", "")}) {
+    for (const std::string& file :
+         {dir.Path("missing.hex"), dir.Path(""), dir.Write("e.hex", "")}) {
         const CommandResult run = Gpakcfg({}, {"-t", "nvm", "-w", file});
         EXPECT_EQ(run.status, 255) << file;
         EXPECT_FALSE(run.err.empty());

@@ -1,10 +1,11 @@
 // The two transfer shapes as they reach the bus, and the one-open-one-close
 // discipline on every path.
+#include "i2c/i2c.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 
-#include "i2c/i2c.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -30,7 +31,8 @@ TEST_F(I2cTest, ReadIsOneWriteOfTheRegisterThenARead) {
     EXPECT_TRUE(msgs[1].read);
     EXPECT_EQ(msgs[1].len, 16);
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(buf[static_cast<std::size_t>(i)], gpaksim::Chip().nvm[static_cast<std::size_t>(0x30 + i)]);
+        EXPECT_EQ(buf[static_cast<std::size_t>(i)],
+                  gpaksim::Chip().nvm[static_cast<std::size_t>(0x30 + i)]);
     }
     EXPECT_EQ(gpaksim::OpenCount(), 1);
     EXPECT_EQ(gpaksim::CloseCount(), 1);
@@ -66,8 +68,9 @@ TEST_F(I2cTest, NackFailsSilentlyAndClosesTheNode) {
     EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), 16), 0);
     EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), 16), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(BusLines(), (Strings{"0x0A W 00 NACK",
-                                   "0x0A W 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 NACK"}));
+    EXPECT_EQ(BusLines(),
+              (Strings{"0x0A W 00 NACK",
+                       "0x0A W 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 NACK"}));
     EXPECT_EQ(gpaksim::OpenCount(), 2);
     EXPECT_EQ(gpaksim::CloseCount(), 2);
 }

@@ -2,13 +2,12 @@
 // chip's: limits and errors, busy windows, flash merging, reset, knobs,
 // descriptor misuse, persistence and virtual time.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -49,14 +48,15 @@ protected:
     // Reads len bytes from reg on, as one combined transfer.
     std::vector<std::uint8_t> Read(std::uint16_t addr, std::uint8_t reg, std::size_t len) {
         std::vector<std::uint8_t> data(len);
-        if (Transfer({{addr, 0, 1, &reg}, {addr, I2C_M_RD, static_cast<__u16>(len), data.data()}}) !=
-            2) {
+        if (Transfer({{addr, 0, 1, &reg},
+                      {addr, I2C_M_RD, static_cast<__u16>(len), data.data()}}) != 2) {
             data.clear();
         }
         return data;
     }
     static void Sleep(std::int64_t ns) {
-        const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        const timespec ts{static_cast<time_t>(ns / 1'000'000'000),
+                          static_cast<long>(ns % 1'000'000'000)};
         nanosleep(&ts, nullptr);
     }
     int fd = -1;

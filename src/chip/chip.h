@@ -21,9 +21,7 @@ constexpr int kPageSize = 16;
 constexpr int kPageCount = 16;
 
 // Where page p begins in an image.
-constexpr std::size_t PageOffset(int page) {
-    return static_cast<std::size_t>(page) * kPageSize;
-}
+constexpr std::size_t PageOffset(int page) { return static_cast<std::size_t>(page) * kPageSize; }
 
 // The 7-bit device address of a memory: control code in bits 3..6, block
 // in bits 0..2.

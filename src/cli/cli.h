@@ -4,8 +4,8 @@
 #include "chip/chip.h"
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;    // a page write failed or the read-back was incomplete
-constexpr int kExitUsage = 255;   // unusable command line or configuration file
+constexpr int kExitFailed = 1;   // a page write failed or the read-back was incomplete
+constexpr int kExitUsage = 255;  // unusable command line or configuration file
 
 // Runs one command: banner, usage or options, type check, optional write
 // run, read-back. Returns the exit status.

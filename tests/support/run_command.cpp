@@ -23,8 +23,8 @@ std::string ReadFile(const std::string& path) {
 
 TempDir::TempDir() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                          "/gpakcfg-test.XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/gpakcfg-test.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
