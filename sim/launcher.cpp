@@ -286,7 +286,6 @@ int main(int argc, char* argv[]) {
     }
     if (!temp_dir.empty()) {
         std::remove(state.c_str());
-        std::remove((state + ".tmp").c_str());
         rmdir(temp_dir.c_str());
     }
     return result;
