@@ -10,6 +10,7 @@ constexpr std::uint8_t kControlCodeRegister = 0xCA;
 constexpr std::uint8_t kResetRegister = 0xC8;
 constexpr std::uint8_t kResetValue = 0x02;
 constexpr std::uint8_t kEraseRegister = 0xE3;
+constexpr std::size_t kPageBytes = 16;
 
 // Made-up configuration of the simulated chip's NVM; byte 0xCA sets
 // control code 1.
@@ -85,8 +86,8 @@ bool ChipModel::Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>
         return false;
     }
     const auto block = static_cast<Block>(addr & 0x07);
-    auto& pointer = pointer_[block];
     if (read) {
+        auto& pointer = state_.pointers[block];
         const Memory& memory = MemoryOf(block);
         bytes.resize(len);
         for (auto& byte : bytes) {
@@ -101,40 +102,55 @@ bool ChipModel::Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>
 }
 
 bool ChipModel::Write(Block block, const std::vector<std::uint8_t>& bytes, std::int64_t now) {
-    auto& pointer = pointer_[block];
+    auto& pointer = state_.pointers[block];
     pointer = bytes[0];
-    if (block == kRegisters && bytes.size() == 2) {
-        const std::uint8_t value = bytes[1];
-        if (bytes[0] == kEraseRegister && (value & 0xE0) == 0x80) {
-            Memory& memory = (value & 0x10) != 0 ? state_.eeprom : state_.nvm;
-            const std::size_t start = static_cast<std::size_t>(value & 0x0F) << 4;
-            for (std::size_t i = start; i < start + 16; ++i) {
-                memory[i] = 0x00;
-            }
-            state_.busy_until_ns = now + kPageBusyNs;
-            return !knobs_.unacked_commands;
-        }
-        if (bytes[0] == kResetRegister && value == kResetValue) {
-            state_.registers = state_.nvm;  // which also brings the control code from NVM
-            state_.busy_until_ns = now + kResetBusyNs;
-            pointer_ = {};
-            return !knobs_.unacked_commands;
-        }
+    if (block == kRegisters && bytes.size() == 2 && Command(bytes[0], bytes[1], now)) {
+        return !knobs_.unacked_commands;
     }
-    Memory& memory = MemoryOf(block);
-    for (std::size_t i = 1; i < bytes.size(); ++i) {
-        if (block == kRegisters) {
-            memory[pointer++] = bytes[i];
-        } else {
-            // Flash cells only gain bits until they are erased.
-            memory[pointer] = static_cast<std::uint8_t>(memory[pointer] | bytes[i]);
-            ++pointer;
+    if (block == kRegisters) {
+        for (std::size_t i = 1; i < bytes.size(); ++i) {
+            state_.registers[pointer++] = bytes[i];
         }
+        return true;
     }
-    if (block != kRegisters && bytes.size() > 1) {
-        state_.busy_until_ns = now + kPageBusyNs;
-    }
+    WritePage(MemoryOf(block), bytes, now);
     return true;
+}
+
+// The erase and reset commands; false when the write is none of them.
+bool ChipModel::Command(std::uint8_t reg, std::uint8_t value, std::int64_t now) {
+    if (reg == kEraseRegister && (value & 0xE0) == 0x80) {
+        Memory& memory = (value & 0x10) != 0 ? state_.eeprom : state_.nvm;
+        const std::size_t start = static_cast<std::size_t>(value & 0x0F) << 4;
+        std::fill(memory.begin() + static_cast<std::ptrdiff_t>(start),
+                  memory.begin() + static_cast<std::ptrdiff_t>(start + kPageBytes), 0x00);
+        state_.busy_until_ns = now + kPageBusyNs;
+        return true;
+    }
+    if (reg == kResetRegister && value == kResetValue) {
+        state_.registers = state_.nvm;  // which also brings the control code from NVM
+        state_.busy_until_ns = now + kResetBusyNs;
+        state_.pointers = {};
+        return true;
+    }
+    return false;
+}
+
+// The NVM and the EEPROM take whole pages only: a write of anything but
+// exactly 16 bytes at a page boundary is acknowledged and disregarded.
+void ChipModel::WritePage(Memory& memory, const std::vector<std::uint8_t>& bytes,
+                          std::int64_t now) {
+    const std::uint8_t start = bytes[0];
+    if (bytes.size() != 1 + kPageBytes || start % kPageBytes != 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < kPageBytes; ++i) {
+        // Flash cells only gain bits until they are erased.
+        memory[start + i] = static_cast<std::uint8_t>(memory[start + i] | bytes[1 + i]);
+    }
+    state_.pointers[&memory == &state_.nvm ? kNvm : kEeprom] =
+        static_cast<std::uint8_t>(start + kPageBytes);
+    state_.busy_until_ns = now + kPageBusyNs;
 }
 
 }  // namespace gpaksim

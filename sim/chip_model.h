@@ -27,6 +27,9 @@ struct ChipState {
     Memory nvm{};
     Memory eeprom{};
     std::int64_t busy_until_ns = 0;  // the chip NACKs everything before this
+    // The register pointer of each block (0, 2, 3), where the next read
+    // starts; 1 is unused.
+    std::array<std::uint8_t, 4> pointers{};
 };
 
 // The state of a chip fresh from the factory in our simulation: a made-up
@@ -43,14 +46,13 @@ struct ChipKnobs {
     bool absent = false;            // nothing answers at all
 };
 
-// Carries out one I2C message at time now. For a write, bytes holds the
-// bytes sent; for a read, bytes is filled with len bytes. Returns false
-// when the message is not acknowledged (nothing else happens then, except
-// for commands left unacknowledged on purpose).
+// Carries out one I2C message on state at time now. For a write, bytes
+// holds the bytes sent; for a read, bytes is filled with len bytes.
+// Returns false when the message is not acknowledged (nothing else happens
+// then, except for commands left unacknowledged on purpose).
 class ChipModel {
 public:
     ChipModel(ChipState& state, const ChipKnobs& knobs) : state_(state), knobs_(knobs) {}
-    void Reset() { pointer_ = {}; }
     bool Message(std::uint16_t addr, bool read, std::vector<std::uint8_t>& bytes, std::size_t len,
                  std::int64_t now);
 
@@ -58,11 +60,12 @@ private:
     [[nodiscard]] bool Answers(std::uint16_t addr, bool read,
                                const std::vector<std::uint8_t>& bytes, std::int64_t now) const;
     bool Write(Block block, const std::vector<std::uint8_t>& bytes, std::int64_t now);
+    bool Command(std::uint8_t reg, std::uint8_t value, std::int64_t now);
+    void WritePage(Memory& memory, const std::vector<std::uint8_t>& bytes, std::int64_t now);
     Memory& MemoryOf(Block block);
 
     ChipState& state_;
     const ChipKnobs& knobs_;
-    std::array<std::uint8_t, 4> pointer_{};  // register pointer per block
 };
 
 }  // namespace gpaksim

@@ -1,4 +1,4 @@
-// libc overrides that route the program's calls on /dev/i2c-1, and its
+// libc overrides that route the program's calls on the node, and its
 // sleeps in virtual time, to the simulator; everything else goes to libc
 // untouched. Linked into a program, or preloaded into one. What they do is
 // in overrides.cpp; here they find libc's own functions with dlsym.
@@ -6,9 +6,11 @@
 // The symbols are defined by their plain names here; the 64-bit time and
 // file offset variants of 32-bit systems are defined by hand below.
 #undef _FILE_OFFSET_BITS
+#undef _FORTIFY_SOURCE
 #undef _TIME_BITS
 
 #include <dlfcn.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -58,6 +60,55 @@ int __open_2(const char* path, int flags) {
 int __open64_2(const char* path, int flags) {
     static const auto real = Next<ov::Open2Fn>("__open64_2");
     return ov::Open2(real, path, flags);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ov::ModeArgument(flags, args);
+    va_end(args);
+    static const auto real = Next<ov::OpenAtFn>("openat");
+    return ov::OpenAt(real, dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ov::ModeArgument(flags, args);
+    va_end(args);
+    static const auto real = Next<ov::OpenAtFn>("openat64");
+    return ov::OpenAt(real, dirfd, path, flags, mode);
+}
+
+int __openat_2(int dirfd, const char* path, int flags) {
+    static const auto real = Next<ov::OpenAt2Fn>("__openat_2");
+    return ov::OpenAt2(real, dirfd, path, flags);
+}
+
+int __openat64_2(int dirfd, const char* path, int flags) {
+    static const auto real = Next<ov::OpenAt2Fn>("__openat64_2");
+    return ov::OpenAt2(real, dirfd, path, flags);
+}
+
+ssize_t read(int fd, void* buf, size_t count) {
+    static const auto real = Next<ov::ReadFn>("read");
+    return ov::Read(real, fd, buf, count);
+}
+
+// What read() becomes under _FORTIFY_SOURCE when the buffer's size is known.
+ssize_t __read_chk(int fd, void* buf, size_t count, size_t buflen) {
+    static const auto real = Next<ov::ReadChkFn>("__read_chk");
+    return ov::ReadChk(real, fd, buf, count, buflen);
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+    static const auto real = Next<ov::WriteFn>("write");
+    return ov::Write(real, fd, buf, count);
+}
+
+int flock(int fd, int operation) {
+    static const auto real = Next<ov::FlockFn>("flock");
+    return ov::Flock(real, fd, operation);
 }
 
 int close(int fd) {

@@ -7,6 +7,7 @@
 // The symbols are named by their plain names here; the 64-bit time and
 // file offset variants of 32-bit systems are named by hand below.
 #undef _FILE_OFFSET_BITS
+#undef _FORTIFY_SOURCE
 #undef _TIME_BITS
 
 #include <sys/types.h>
@@ -25,6 +26,7 @@ int __real_open64(const char* path, int flags, ...);
 int __real___open_2(const char* path, int flags);
 int __real___open64_2(const char* path, int flags);
 int __real_close(int fd);
+int __real_flock(int fd, int operation);
 int __real_ioctl(int fd, unsigned long request, ...);
 unsigned __real_sleep(unsigned seconds);
 int __real_usleep(useconds_t usec);
@@ -57,6 +59,8 @@ int __wrap___open64_2(const char* path, int flags) {
 }
 
 int __wrap_close(int fd) { return ov::Close(&__real_close, fd); }
+
+int __wrap_flock(int fd, int operation) { return ov::Flock(&__real_flock, fd, operation); }
 
 int __wrap_ioctl(int fd, unsigned long request, ...) {
     va_list args;

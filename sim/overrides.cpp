@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include "i2c_dev.h"
 #include "sim.h"
 
 namespace gpaksim::overrides {
@@ -11,6 +12,15 @@ namespace {
 int Missing() {
     errno = ENOSYS;
     return -1;
+}
+
+// A failure with EBADF on a descriptor the node had: a use after close.
+ssize_t StaleIfBad(ssize_t result, int fd, const char* call) {
+    if (result < 0 && errno == EBADF) {
+        ReportStaleUse(fd, call);
+        errno = EBADF;
+    }
+    return result;
 }
 
 int AfterRealOpen(int fd) {
@@ -46,17 +56,31 @@ mode_t ModeArgument(int flags, va_list args) {
 }
 
 int Open(OpenFn real, const char* path, int flags, mode_t mode) {
-    if (IsDevicePath(path)) {
+    if (IsNodePath(AT_FDCWD, path)) {
         return gpaksim::Open(flags);
     }
     return real != nullptr ? AfterRealOpen(real(path, flags, mode)) : Missing();
 }
 
 int Open2(Open2Fn real, const char* path, int flags) {
-    if (IsDevicePath(path)) {
+    if (IsNodePath(AT_FDCWD, path)) {
         return gpaksim::Open(flags);
     }
     return real != nullptr ? AfterRealOpen(real(path, flags)) : Missing();
+}
+
+int OpenAt(OpenAtFn real, int dirfd, const char* path, int flags, mode_t mode) {
+    if (IsNodePath(dirfd, path)) {
+        return gpaksim::Open(flags);
+    }
+    return real != nullptr ? AfterRealOpen(real(dirfd, path, flags, mode)) : Missing();
+}
+
+int OpenAt2(OpenAt2Fn real, int dirfd, const char* path, int flags) {
+    if (IsNodePath(dirfd, path)) {
+        return gpaksim::Open(flags);
+    }
+    return real != nullptr ? AfterRealOpen(real(dirfd, path, flags)) : Missing();
 }
 
 int Close(CloseFn real, int fd) {
@@ -78,12 +102,42 @@ int Close(CloseFn real, int fd) {
 
 int Ioctl(IoctlFn real, int fd, unsigned long request, void* arg) {
     if (Owns(fd)) {
-        return gpaksim::Ioctl(request, arg);
+        return gpaksim::Ioctl(fd, request, arg);
     }
     if (IsI2cRequest(request)) {
         ReportStaleUse(fd, "ioctl");
     }
     return real != nullptr ? real(fd, request, arg) : Missing();
+}
+
+ssize_t Read(ReadFn real, int fd, void* buf, std::size_t count) {
+    if (Owns(fd)) {
+        return gpaksim::Read(fd, buf, count);
+    }
+    return real != nullptr ? StaleIfBad(real(fd, buf, count), fd, "read") : Missing();
+}
+
+ssize_t ReadChk(ReadChkFn real, int fd, void* buf, std::size_t count, std::size_t buflen) {
+    if (Owns(fd) && count <= buflen) {
+        return gpaksim::Read(fd, buf, count);
+    }
+    // Also the overflow that the fortified read reports and aborts on.
+    return real != nullptr ? StaleIfBad(real(fd, buf, count, buflen), fd, "read") : Missing();
+}
+
+ssize_t Write(WriteFn real, int fd, const void* buf, std::size_t count) {
+    if (Owns(fd)) {
+        return gpaksim::Write(fd, buf, count);
+    }
+    return real != nullptr ? StaleIfBad(real(fd, buf, count), fd, "write") : Missing();
+}
+
+int Flock(FlockFn real, int fd, int operation) {
+    if (Owns(fd)) {
+        return gpaksim::Flock(fd, operation);
+    }
+    return real != nullptr ? static_cast<int>(StaleIfBad(real(fd, operation), fd, "flock"))
+                           : Missing();
 }
 
 unsigned Sleep(SleepFn real, unsigned seconds) {

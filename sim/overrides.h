@@ -16,8 +16,14 @@ namespace gpaksim::overrides {
 
 using OpenFn = int (*)(const char*, int, ...);
 using Open2Fn = int (*)(const char*, int);
+using OpenAtFn = int (*)(int, const char*, int, ...);
+using OpenAt2Fn = int (*)(int, const char*, int);
 using CloseFn = int (*)(int);
 using IoctlFn = int (*)(int, unsigned long, ...);
+using ReadFn = ssize_t (*)(int, void*, std::size_t);
+using ReadChkFn = ssize_t (*)(int, void*, std::size_t, std::size_t);
+using WriteFn = ssize_t (*)(int, const void*, std::size_t);
+using FlockFn = int (*)(int, int);
 using SleepFn = unsigned (*)(unsigned);
 using UsleepFn = int (*)(useconds_t);
 
@@ -27,8 +33,14 @@ mode_t ModeArgument(int flags, va_list args);
 // Each takes libc's own function as real; null when it could not be found.
 int Open(OpenFn real, const char* path, int flags, mode_t mode);
 int Open2(Open2Fn real, const char* path, int flags);
+int OpenAt(OpenAtFn real, int dirfd, const char* path, int flags, mode_t mode);
+int OpenAt2(OpenAt2Fn real, int dirfd, const char* path, int flags);
 int Close(CloseFn real, int fd);
 int Ioctl(IoctlFn real, int fd, unsigned long request, void* arg);
+ssize_t Read(ReadFn real, int fd, void* buf, std::size_t count);
+ssize_t ReadChk(ReadChkFn real, int fd, void* buf, std::size_t count, std::size_t buflen);
+ssize_t Write(WriteFn real, int fd, const void* buf, std::size_t count);
+int Flock(FlockFn real, int fd, int operation);
 unsigned Sleep(SleepFn real, unsigned seconds);
 int Usleep(UsleepFn real, useconds_t usec);
 

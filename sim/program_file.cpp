@@ -10,7 +10,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "sim.h"
 
 namespace gpaksim {
 
@@ -118,18 +117,6 @@ std::string FindProgram(const std::string& name) {
         }
     }
     return "";
-}
-
-std::vector<std::string> Emulator() {
-    std::vector<std::string> words;
-    if (const char* value = std::getenv(env::kEmulator)) {
-        std::istringstream in(value);
-        std::string word;
-        while (in >> word) {
-            words.push_back(word);
-        }
-    }
-    return words;
 }
 
 }  // namespace gpaksim

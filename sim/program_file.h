@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace gpaksim {
 
@@ -24,10 +23,5 @@ ProgramKind InspectProgram(const std::string& path, const std::string& reference
 // The file execvp would run for name: name itself when it has a slash, else
 // the first executable file of that name in PATH; empty when there is none.
 std::string FindProgram(const std::string& name);
-
-// The words of env::kEmulator: the qemu-user command line (for example
-// "qemu-arm -L /usr/arm-linux-gnueabihf") that runs programs of this
-// machine when this process itself runs under it. Empty when unset.
-std::vector<std::string> Emulator();
 
 }  // namespace gpaksim

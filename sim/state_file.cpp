@@ -1,10 +1,13 @@
 #include "state_file.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+
+#include "raw_io.h"
 
 namespace gpaksim {
 
@@ -21,25 +24,98 @@ constexpr Section kSections[] = {
     {"eeprom", &ChipState::eeprom},
 };
 
-// Saved after every transfer: plain digits, no formatted output.
+// The blocks whose register pointers the "pointers" line holds, in order.
+constexpr Block kPointerBlocks[] = {kRegisters, kNvm, kEeprom};
+
+constexpr std::size_t kStateFileLimit = 64 * 1024;
+
+const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
+
 void AppendHex(std::string& text, std::uint8_t byte) {
     constexpr char kDigits[] = "0123456789abcdef";
     text += kDigits[byte >> 4];
     text += kDigits[byte & 0x0F];
 }
 
-const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
+// Words of the text, '#' comments skipped. Parsed after every transfer, so
+// by hand rather than with streams.
+class Words {
+public:
+    explicit Words(std::string_view text) : text_(text) {}
 
-bool ReadMemory(std::istream& in, Memory& memory) {
+    // The next word; empty at the end.
+    std::string_view Next() {
+        for (;;) {
+            while (pos_ < text_.size() && IsSpace(text_[pos_])) {
+                ++pos_;
+            }
+            if (pos_ < text_.size() && text_[pos_] == '#') {
+                while (pos_ < text_.size() && text_[pos_] != '\n') {
+                    ++pos_;
+                }
+                continue;
+            }
+            const std::size_t start = pos_;
+            while (pos_ < text_.size() && !IsSpace(text_[pos_])) {
+                ++pos_;
+            }
+            return text_.substr(start, pos_ - start);
+        }
+    }
+
+    bool Hex(unsigned long long max, unsigned long long& value) {
+        return Number(Next(), 16, max, value);
+    }
+
+    static bool Number(std::string_view word, int base, unsigned long long max,
+                       unsigned long long& value) {
+        if (word.empty() || word.size() > 20) {
+            return false;
+        }
+        value = 0;
+        for (const char c : word) {
+            const int digit = DigitValue(c);
+            if (digit < 0 || digit >= base) {
+                return false;
+            }
+            value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+            if (value > max) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    static int DigitValue(char c) {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    }
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+bool ReadMemory(Words& words, Memory& memory) {
     for (std::size_t row = 0; row < 16; ++row) {
-        std::string label;
-        if (!(in >> label) || label.size() != 3 || label[2] != ':' ||
-            std::strtoul(label.c_str(), nullptr, 16) != row * 16) {
+        const std::string_view label = words.Next();
+        unsigned long long offset = 0;
+        if (label.size() != 3 || label[2] != ':' ||
+            !Words::Number(label.substr(0, 2), 16, 0xFF, offset) || offset != row * 16) {
             return false;
         }
         for (std::size_t col = 0; col < 16; ++col) {
-            unsigned value = 0;
-            if (!(in >> std::hex >> value >> std::dec) || value > 0xFF) {
+            unsigned long long value = 0;
+            if (!words.Hex(0xFF, value)) {
                 return false;
             }
             memory[row * 16 + col] = static_cast<std::uint8_t>(value);
@@ -48,91 +124,86 @@ bool ReadMemory(std::istream& in, Memory& memory) {
     return true;
 }
 
-}  // namespace
-
-bool LoadStateFile(const std::string& path, ChipState& chip, bool virtual_time,
-                   std::int64_t& virtual_now, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) {
-        if (errno == ENOENT) {
-            return true;  // a new simulated chip
-        }
-        error = "cannot read state file " + path + ": " + std::strerror(errno);
+// "clock KIND N" and "busy-until KIND N": taken on the same kind of clock.
+bool ReadClock(Words& words, bool virtual_time, bool& same_clock, std::int64_t& value) {
+    const std::string_view kind = words.Next();
+    unsigned long long number = 0;
+    if ((kind != "virtual" && kind != "monotonic") ||
+        !Words::Number(words.Next(), 10, INT64_MAX, number)) {
         return false;
     }
-    std::string text;
-    char chunk[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, n);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        error = "cannot read state file " + path;
-        return false;
-    }
-
-    ChipState loaded = chip;
-    loaded.busy_until_ns = 0;
-    std::int64_t clock = 0;
-    std::istringstream in(text);
-    std::string word;
-    int sections = 0;
-    while (in >> word) {
-        if (word[0] == '#') {
-            std::getline(in, word);
-            continue;
-        }
-        if (word == "clock" || word == "busy-until") {
-            std::string kind;
-            std::int64_t value = 0;
-            if (!(in >> kind >> value)) {
-                break;
-            }
-            const bool same_clock = kind == ClockName(virtual_time);
-            if (word == "clock" && same_clock) {
-                clock = value;
-            } else if (word == "busy-until" && same_clock) {
-                loaded.busy_until_ns = value;
-            }
-            continue;
-        }
-        const Section* section = nullptr;
-        for (const Section& s : kSections) {
-            if (word == s.name) {
-                section = &s;
-            }
-        }
-        if (section == nullptr || !ReadMemory(in, loaded.*(section->memory))) {
-            error = "malformed state file " + path;
-            error += " near '" + word + "'";
-            return false;
-        }
-        ++sections;
-    }
-    if (sections != 3) {
-        error = "malformed state file " + path + ": it needs registers, nvm and eeprom";
-        return false;
-    }
-    chip = loaded;
-    if (virtual_time) {
-        virtual_now = clock;
-    }
+    same_clock = kind == ClockName(virtual_time);
+    value = static_cast<std::int64_t>(number);
     return true;
 }
 
-std::string FormatState(const ChipState& chip, bool virtual_time, std::int64_t virtual_now) {
+}  // namespace
+
+ParsedState ParseState(std::string_view text, bool virtual_time) {
+    ParsedState parsed;
+    ChipState& chip = parsed.state.chip;
+    chip.busy_until_ns = 0;
+    Words words(text);
+    int sections = 0;
+    for (std::string_view word = words.Next(); !word.empty(); word = words.Next()) {
+        bool same_clock = false;
+        std::int64_t value = 0;
+        bool ok = true;
+        if (word == "clock" || word == "busy-until") {
+            ok = ReadClock(words, virtual_time, same_clock, value);
+            if (ok && same_clock) {
+                (word == "clock" ? parsed.state.virtual_now_ns : chip.busy_until_ns) = value;
+            }
+        } else if (word == "pointers") {
+            for (const Block block : kPointerBlocks) {
+                unsigned long long pointer = 0;
+                ok = ok && words.Hex(0xFF, pointer);
+                chip.pointers[block] = static_cast<std::uint8_t>(pointer);
+            }
+        } else {
+            const Section* section = nullptr;
+            for (const Section& s : kSections) {
+                if (word == s.name) {
+                    section = &s;
+                }
+            }
+            ok = section != nullptr && ReadMemory(words, chip.*(section->memory));
+            sections += ok ? 1 : 0;
+        }
+        if (!ok) {
+            parsed.error = "malformed near '" + std::string(word) + "'";
+            return parsed;
+        }
+    }
+    if (sections != 3 && !(sections == 0 && text.find_first_not_of(" \t\r\n") == text.npos)) {
+        parsed.error = "it needs registers, nvm and eeprom";
+        return parsed;
+    }
+    if (!virtual_time) {
+        parsed.state.virtual_now_ns = 0;
+    }
+    parsed.ok = true;
+    return parsed;
+}
+
+std::string FormatState(const SimState& state, bool virtual_time) {
+    const ChipState& chip = state.chip;
     std::string text;
-    text.reserve(2600);
+    text.reserve(2700);
     text += "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
     char line[128];
     std::snprintf(line, sizeof line, "clock %-9s %20" PRId64 "\n", ClockName(virtual_time),
-                  virtual_time ? virtual_now : 0);
+                  virtual_time ? state.virtual_now_ns : 0);
     text += line;
     std::snprintf(line, sizeof line, "busy-until %-9s %20" PRId64 "\n", ClockName(virtual_time),
                   chip.busy_until_ns);
     text += line;
+    text += "pointers";
+    for (const Block block : kPointerBlocks) {
+        text += ' ';
+        AppendHex(text, chip.pointers[block]);
+    }
+    text += '\n';
     for (const Section& s : kSections) {
         text += s.name;
         text += '\n';
@@ -148,6 +219,28 @@ std::string FormatState(const ChipState& chip, bool virtual_time, std::int64_t v
         }
     }
     return text;
+}
+
+ParsedState LoadStateFile(const std::string& path, bool virtual_time) {
+    const int fd = raw::Open(path.c_str(), O_RDONLY);
+    if (fd < 0 && errno == ENOENT) {
+        return ParseState("", virtual_time);
+    }
+    std::string text;
+    const bool read = fd >= 0 && raw::ReadWhole(fd, text, kStateFileLimit + 1);
+    const int error = errno;
+    raw::Close(fd);
+    if (!read) {
+        ParsedState failed;
+        failed.error = std::string("cannot read it: ") + std::strerror(error);
+        return failed;
+    }
+    if (text.size() > kStateFileLimit) {
+        ParsedState failed;
+        failed.error = "it is larger than a state file can be";
+        return failed;
+    }
+    return ParseState(text, virtual_time);
 }
 
 }  // namespace gpaksim

@@ -1,22 +1,38 @@
-// The chip's memories kept in a text file between runs, so that one run can
-// program the simulated chip and the next one read it.
+// The chip kept in a text file, so that every process of a simulated run,
+// and the next run, see the same chip.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "chip_model.h"
 
 namespace gpaksim {
 
-// Loads chip from path; a missing file leaves chip as it is. The busy
-// window is kept only when it was saved on the same kind of clock;
-// virtual_now receives the saved virtual clock. False with error set when
-// the file is unreadable or malformed.
-bool LoadStateFile(const std::string& path, ChipState& chip, bool virtual_time,
-                   std::int64_t& virtual_now, std::string& error);
+// What the state file holds: the chip and the virtual clock.
+struct SimState {
+    ChipState chip = DefaultChip();
+    std::int64_t virtual_now_ns = 0;
+};
 
-// The file's text for chip. Its length never changes, so that a simulated
-// run can rewrite the file in place after every transfer at little cost.
-std::string FormatState(const ChipState& chip, bool virtual_time, std::int64_t virtual_now);
+struct ParsedState {
+    bool ok = false;
+    SimState state;
+    std::string error;  // what is malformed, when not ok
+};
+
+// Reads the text of a state file. Empty text is a fresh chip. The busy
+// window and the clock are taken only when saved on the same kind of clock
+// (virtual or monotonic) as virtual_time asks for.
+ParsedState ParseState(std::string_view text, bool virtual_time);
+
+// The file's text for state. Its length never changes, so that a simulated
+// run can rewrite the file in place after every transfer.
+std::string FormatState(const SimState& state, bool virtual_time);
+
+// Loads the state file at path, for the launcher and the tests: a missing
+// file is a fresh chip.
+ParsedState LoadStateFile(const std::string& path, bool virtual_time);
 
 }  // namespace gpaksim

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "options.h"
 #include "program_file.h"
 
 namespace gpaktest {

@@ -1,0 +1,62 @@
+// The simulated bus: transfers carried out on the shared chip, one at a
+// time under the state file's lock, each traced as one line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "shared_chip.h"
+#include "trace.h"
+
+namespace gpaksim {
+
+// One message of a transfer, on the program's own buffer: len bytes to
+// write from buf, or to read into it.
+struct BusMessage {
+    std::uint16_t addr = 0;
+    bool read = false;
+    std::uint8_t* buf = nullptr;
+    std::uint16_t len = 0;
+};
+
+using Reporter = std::function<void(const std::string& problem)>;
+
+class Bus {
+public:
+    // Starts over with options; problems go to report.
+    void Start(const Options& options, Reporter report);
+
+    // Carries out the messages in order as one combined transfer; the first
+    // that is not acknowledged ends it. Returns the number of messages, or
+    // -1 with errno set: the NACK error, or EIO when the chip's state could
+    // not be used.
+    int Transfer(const std::vector<BusMessage>& messages);
+
+    // Virtual time: moves the clock on by ns.
+    void Advance(std::int64_t ns);
+    std::int64_t ElapsedNs();
+
+    // Applies the control code to the chip, live and in its NVM.
+    void SetCode(std::uint8_t code);
+
+    SharedChip& Chip() { return chip_; }
+    [[nodiscard]] const std::vector<TransferRecord>& Records() const { return records_; }
+    [[nodiscard]] const TraceFile& Trace() const { return trace_; }
+    [[nodiscard]] bool Usable() const { return usable_; }
+
+private:
+    [[nodiscard]] std::int64_t Now(const SimState& state) const;
+    bool Update(const std::function<void(SimState&)>& change);
+
+    Options options_;
+    Reporter report_;
+    SharedChip chip_;
+    TraceFile trace_;
+    std::vector<TransferRecord> records_;
+    bool usable_ = false;  // the state file could be attached
+};
+
+}  // namespace gpaksim

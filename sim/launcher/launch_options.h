@@ -1,0 +1,34 @@
+// The launcher's command line: the simulator's knobs (options.h), then
+// the command to run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace gpaksim::launcher {
+
+// Statuses of the launcher's own, as env(1) has them.
+constexpr int kExitLauncherFailed = 125;
+constexpr int kExitCannotRun = 126;
+constexpr int kExitNotFound = 127;
+
+struct LaunchSettings {
+    Options sim;
+    std::vector<std::string> command;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedLaunch {
+    bool ok = false;
+    LaunchSettings settings;
+    std::string error;  // what is wrong with the command line, when not ok
+};
+
+ParsedLaunch ParseLaunchOptions(int argc, char* argv[]);
+
+void PrintUsage(std::FILE* out);
+
+}  // namespace gpaksim::launcher

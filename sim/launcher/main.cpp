@@ -1,0 +1,232 @@
+// gpak-sim: runs a command with the simulated chip answering the I2C node,
+// where no real I2C node can be reached.
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "launch_options.h"
+#include "program_file.h"
+#include "run_dir.h"
+#include "sandbox.h"
+#include "shared_chip.h"
+#include "supervise.h"
+#include "trace.h"
+
+#ifndef GPAKSIM_LIBRARY_NAME
+#define GPAKSIM_LIBRARY_NAME "libgpaksim.so"
+#endif
+#ifndef GPAKSIM_LIBRARY_DIR
+#define GPAKSIM_LIBRARY_DIR "../lib/gpakcfg"  // relative to the launcher's directory
+#endif
+#ifndef GPAKCFG_VERSION
+#define GPAKCFG_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace gpaksim::launcher;
+
+// Thrown for anything that stops the launcher before the command runs.
+struct LaunchError {
+    int status;
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message, int status = kExitLauncherFailed) {
+    throw LaunchError{status, message};
+}
+
+std::string Directory(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') {
+        return path;
+    }
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+        Fail(std::string("cannot tell the working directory: ") + std::strerror(errno));
+    }
+    return std::string(cwd) + "/" + path;
+}
+
+// The preload library sits beside the launcher in the build tree and in
+// the private library directory once installed.
+std::string FindLibrary() {
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = '\0';
+        const std::string dir = Directory(self);
+        for (const std::string& candidate : {dir + "/" GPAKSIM_LIBRARY_NAME,
+                                             dir + "/" GPAKSIM_LIBRARY_DIR "/" GPAKSIM_LIBRARY_NAME}) {
+            if (access(candidate.c_str(), R_OK) == 0) {
+                return candidate;
+            }
+        }
+    }
+    Fail("cannot find " GPAKSIM_LIBRARY_NAME);
+}
+
+// The preload reaches only programs the dynamic loader starts; any other
+// is not run. Returns the emulator command line to run it with, if any.
+std::vector<std::string> CheckProgram(const std::string& name, const std::string& library,
+                                      std::string& program) {
+    program = gpaksim::FindProgram(name);
+    const auto kind = program.empty() ? gpaksim::ProgramKind::kOther
+                                      : gpaksim::InspectProgram(program, library);
+    if (kind == gpaksim::ProgramKind::kStatic) {
+        Fail("cannot simulate the bus for " + name +
+                 ": it is statically linked, so the simulator cannot be preloaded into it",
+             kExitCannotRun);
+    }
+    if (kind == gpaksim::ProgramKind::kOtherMachine) {
+        Fail("cannot simulate the bus for " + name +
+                 ": it is built for another machine or ABI than the simulator",
+             kExitCannotRun);
+    }
+    return kind == gpaksim::ProgramKind::kDynamic ? gpaksim::Emulator()
+                                                  : std::vector<std::string>{};
+}
+
+// The chip's file: the one of --state, whose directory must exist, or one
+// of this run; made and checked now, with --code applied once for all the
+// programs of the run.
+void PrepareState(gpaksim::Options& sim, RunDirectory& run) {
+    if (sim.state_path.empty()) {
+        sim.state_path = run.File("state");
+    } else {
+        sim.state_path = Absolute(sim.state_path);
+        struct stat st {};
+        const std::string dir = Directory(sim.state_path);
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            Fail("--state " + sim.state_path + ": no such directory " + dir);
+        }
+    }
+    gpaksim::SharedChip chip;
+    std::string error;
+    if (!chip.Attach(sim.state_path, sim.virtual_time, error)) {
+        Fail("state file " + sim.state_path + ": " + error);
+    }
+    if (sim.code >= 0) {
+        const auto code = static_cast<std::uint8_t>(sim.code);
+        if (!chip.Update([code](gpaksim::SimState& s) { gpaksim::SetControlCode(s.chip, code); },
+                         error)) {
+            Fail("state file " + sim.state_path + ": " + error);
+        }
+        sim.code = -1;
+    }
+}
+
+void PrepareTrace(gpaksim::Options& sim) {
+    if (sim.trace_path.empty() || sim.trace_path == "-") {
+        return;
+    }
+    const std::string refusal = gpaksim::TraceRefusal(sim.trace_path);
+    if (!refusal.empty()) {
+        Fail("--trace " + sim.trace_path + ": " + refusal +
+             "; a trace goes to a file, a pipe, a terminal or '-'");
+    }
+    sim.trace_path = Absolute(sim.trace_path);
+}
+
+// Where the real nodes cannot be hidden, nothing runs while there are
+// any: a program that escaped the preload would program a real chip.
+void KeepRealNodesAway(RunDirectory& run) {
+    const std::vector<std::string> nodes = RealNodes();
+    std::string error;
+    const std::string placeholder = run.Placeholder(error);
+    const Isolation isolation = placeholder.empty() ? Isolation{false, error}
+                                                    : Isolate(nodes, placeholder);
+    if (isolation.ok || nodes.empty()) {
+        return;
+    }
+    std::string list;
+    for (const std::string& node : nodes) {
+        list += (list.empty() ? "" : ", ") + node;
+    }
+    Fail("refusing to run: this machine has real I2C nodes (" + list +
+         ") and they cannot be put out of the command's reach: " + isolation.error);
+}
+
+int Launch(LaunchSettings& settings) {
+    const std::string library = FindLibrary();
+    std::string program;
+    std::vector<std::string> emulator = CheckProgram(settings.command[0], library, program);
+
+    RunDirectory run;
+    std::string error;
+    if (!run.Create(error)) {
+        Fail(error);
+    }
+    gpaksim::Options& sim = settings.sim;
+    PrepareState(sim, run);
+    PrepareTrace(sim);
+    sim.node_path = Absolute(sim.node_path);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    sim.epoch_ns = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+
+    const std::string preload = run.LibraryAlias(library, error);
+    if (preload.empty()) {
+        Fail(error);
+    }
+    const char* others = std::getenv("LD_PRELOAD");
+    const std::string preloads =
+        preload + (others != nullptr && others[0] != '\0' ? " " + std::string(others) : "");
+    gpaksim::ExportOptions(sim);
+    KeepRealNodesAway(run);
+
+    std::vector<std::string> command = settings.command;
+    if (emulator.empty()) {
+        setenv("LD_PRELOAD", preloads.c_str(), 1);
+    } else {
+        // Emulated, this process cannot exec a program of its own machine
+        // without binfmt_misc, so it runs the emulator, which must not load
+        // the preload itself but hand it to the program.
+        unsetenv("LD_PRELOAD");
+        emulator.insert(emulator.end(),
+                        {"-0", command[0], "-E", "LD_PRELOAD=" + preloads, program});
+        emulator.insert(emulator.end(), command.begin() + 1, command.end());
+        command = emulator;
+    }
+    const int status = Supervise(command);
+    return status < 0 ? kExitLauncherFailed << 8 : status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    ParsedLaunch parsed = ParseLaunchOptions(argc, argv);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "gpak-sim: %s\nTry 'gpak-sim --help' for more information.\n",
+                     parsed.error.c_str());
+        return kExitLauncherFailed;
+    }
+    if (parsed.settings.help) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (parsed.settings.version) {
+        std::printf("gpak-sim %s\n", GPAKCFG_VERSION);
+        return 0;
+    }
+    int status = 0;
+    try {
+        status = Launch(parsed.settings);
+    } catch (const LaunchError& error) {
+        std::fprintf(stderr, "gpak-sim: %s\n", error.message.c_str());
+        return error.status;
+    }
+    ExitLike(status);
+}

@@ -1,0 +1,166 @@
+#include "sandbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace gpaksim::launcher {
+
+namespace {
+
+constexpr unsigned kI2cMajor = 89;
+constexpr int kMaxDepth = 4;
+
+// The sysfs directories through which root could add devices to a real
+// bus, or bind drivers to them.
+constexpr const char* kAdapterDirs[] = {"/sys/bus/i2c", "/sys/class/i2c-adapter",
+                                        "/sys/class/i2c-dev"};
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+void Scan(const std::string& dir, int depth, std::vector<std::string>& nodes) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    while (const dirent* entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        const bool named = dir == "/dev" && (StartsWith(name, "i2c-") || name == "i2c");
+        if (named || (S_ISCHR(st.st_mode) && major(st.st_rdev) == kI2cMajor)) {
+            nodes.push_back(path);
+        } else if (S_ISDIR(st.st_mode) && depth < kMaxDepth) {
+            Scan(path, depth + 1, nodes);
+        }
+    }
+    closedir(d);
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
+}
+
+std::string Failure(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// A user namespace of this process alone, in which it keeps its user and
+// group IDs, with a mount namespace of its own.
+bool EnterNamespaces(std::string& error) {
+    const std::string uid = std::to_string(geteuid());
+    const std::string gid = std::to_string(getegid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        error = Failure("cannot make a user and mount namespace");
+        return false;
+    }
+    if ((!WriteFile("/proc/self/setgroups", "deny") && errno != ENOENT) ||
+        !WriteFile("/proc/self/uid_map", uid + " " + uid + " 1\n") ||
+        !WriteFile("/proc/self/gid_map", gid + " " + gid + " 1\n")) {
+        error = Failure("cannot map the user and group IDs");
+        return false;
+    }
+    return true;
+}
+
+bool Cover(const std::string& path, const std::string& placeholder, std::string& error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return true;  // a dangling link: nothing to reach
+    }
+    const bool dir = S_ISDIR(st.st_mode);
+    const int result =
+        dir ? mount("none", path.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                    "mode=0555")
+            : mount(placeholder.c_str(), path.c_str(), nullptr, MS_BIND, nullptr);
+    if (result != 0) {
+        error = Failure("cannot cover " + path);
+        return false;
+    }
+    return true;
+}
+
+// Each adapter's own directory (under /sys/devices, where its new_device
+// file is), found before the directories that lead to it are covered,
+// then those.
+std::vector<std::string> AdapterDirs() {
+    std::vector<std::string> dirs;
+    if (DIR* d = opendir("/sys/bus/i2c/devices")) {
+        while (const dirent* entry = readdir(d)) {
+            char real[PATH_MAX];
+            const std::string path = std::string("/sys/bus/i2c/devices/") + entry->d_name;
+            if (StartsWith(entry->d_name, "i2c-") && realpath(path.c_str(), real) != nullptr) {
+                dirs.emplace_back(real);
+            }
+        }
+        closedir(d);
+    }
+    for (const char* dir : kAdapterDirs) {
+        struct stat st {};
+        if (stat(dir, &st) == 0) {
+            dirs.emplace_back(dir);
+        }
+    }
+    return dirs;
+}
+
+}  // namespace
+
+std::vector<std::string> RealNodes() {
+    std::vector<std::string> nodes;
+    Scan("/dev", 0, nodes);
+    return nodes;
+}
+
+Isolation Isolate(const std::vector<std::string>& nodes, const std::string& placeholder) {
+    Isolation result;
+    if (!EnterNamespaces(result.error)) {
+        return result;
+    }
+    // Nothing mounted here reaches the other namespaces.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        result.error = Failure("cannot make the mounts private");
+        return result;
+    }
+    for (const std::string& node : nodes) {
+        if (!Cover(node, placeholder, result.error)) {
+            return result;
+        }
+    }
+    for (const std::string& dir : AdapterDirs()) {
+        if (!Cover(dir, placeholder, result.error)) {
+            return result;
+        }
+    }
+    // Mounts made in a namespace are locked for the namespaces below it.
+    if (!EnterNamespaces(result.error)) {
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+}  // namespace gpaksim::launcher

@@ -1,0 +1,214 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace gpaksim {
+
+namespace {
+
+bool ParseNumber(const std::string& text, long min, long max, long& value) {
+    const char* s = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(s, &end, 0);
+    return end != s && *end == '\0' && errno == 0 && value >= min && value <= max;
+}
+
+bool Switch(const std::string& text) { return !text.empty() && text != "0"; }
+
+std::string SwitchText(bool on) { return on ? "1" : ""; }
+
+std::string Join(const std::vector<Nack>& nacks) {
+    std::string text;
+    for (const Nack& nack : nacks) {
+        char item[16];
+        if (nack.reg < 0) {
+            std::snprintf(item, sizeof item, "0x%02x", nack.addr);
+        } else {
+            std::snprintf(item, sizeof item, "0x%02x:0x%02x", nack.addr, nack.reg);
+        }
+        text += (text.empty() ? "" : ",") + std::string(item);
+    }
+    return text;
+}
+
+// Comma-separated ADDR[:REG] items, added to those already set.
+bool ParseNacks(Options& options, const std::string& text, std::string& error) {
+    std::stringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        Nack nack;
+        if (!ParseNack(item, nack)) {
+            error = "invalid NACK '" + item + "' (ADDR[:REG])";
+            return false;
+        }
+        options.knobs.nacks.push_back(nack);
+    }
+    return true;
+}
+
+const std::vector<Knob> kKnobs = {
+    {"state", "FILE", "GPAK_SIM_STATE", "keep the chip in FILE, shared by every program that uses it",
+     [](Options& o, const std::string& t, std::string&) {
+         o.state_path = t;
+         return true;
+     },
+     [](const Options& o) { return o.state_path; }},
+    {"trace", "FILE", "GPAK_SIM_TRACE", "append a line per I2C transfer to FILE ('-': standard error)",
+     [](Options& o, const std::string& t, std::string&) {
+         o.trace_path = t;
+         return true;
+     },
+     [](const Options& o) { return o.trace_path; }},
+    {"bus", "N|PATH", "GPAK_SIM_BUS", "answer /dev/i2c-N (or PATH) instead of /dev/i2c-1",
+     [](Options& o, const std::string& t, std::string& error) {
+         if (t.empty()) {
+             error = "empty bus";
+             return false;
+         }
+         o.node_path = BusPath(t);
+         return true;
+     },
+     [](const Options& o) { return o.node_path == kDefaultNode ? "" : o.node_path; }},
+    {"code", "N", "GPAK_SIM_CODE", "set the chip's control code to N (0..15, or 0x0..0xf)",
+     [](Options& o, const std::string& t, std::string& error) {
+         long code = 0;
+         if (!ParseNumber(t, 0, 15, code)) {
+             error = "invalid control code '" + t + "' (0..15)";
+             return false;
+         }
+         o.code = static_cast<int>(code);
+         return true;
+     },
+     [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
+    {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
+     "NACK transfers to ADDR (only writes of register REG); may be repeated", ParseNacks,
+     [](const Options& o) { return Join(o.knobs.nacks); }},
+    {"errno", "NAME", "GPAK_SIM_ERRNO",
+     "what a NACK fails with: eremoteio (i2c-bcm2835, the default) or enxio",
+     [](Options& o, const std::string& t, std::string& error) {
+         if (t == "eremoteio" || t == "EREMOTEIO") {
+             o.nack_error = NackError::kRemoteIo;
+         } else if (t == "enxio" || t == "ENXIO") {
+             o.nack_error = NackError::kNoDevice;
+         } else {
+             error = "invalid errno '" + t + "' (eremoteio or enxio)";
+             return false;
+         }
+         return true;
+     },
+     [](const Options& o) {
+         return std::string(o.nack_error == NackError::kNoDevice ? "enxio" : "");
+     }},
+    {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
+     "carry out erase and reset commands without acknowledging them",
+     [](Options& o, const std::string& t, std::string&) {
+         o.knobs.unacked_commands = Switch(t);
+         return true;
+     },
+     [](const Options& o) { return SwitchText(o.knobs.unacked_commands); }},
+    {"no-node", nullptr, "GPAK_SIM_NO_NODE", "act as if the node did not exist",
+     [](Options& o, const std::string& t, std::string&) {
+         o.no_node = Switch(t);
+         return true;
+     },
+     [](const Options& o) { return SwitchText(o.no_node); }},
+    {"absent", nullptr, "GPAK_SIM_ABSENT", "no chip on the bus: nothing acknowledges",
+     [](Options& o, const std::string& t, std::string&) {
+         o.knobs.absent = Switch(t);
+         return true;
+     },
+     [](const Options& o) { return SwitchText(o.knobs.absent); }},
+    {"virtual-time", nullptr, "GPAK_SIM_VIRTUAL_TIME",
+     "sleeps return at once and advance the simulator's clock",
+     [](Options& o, const std::string& t, std::string&) {
+         o.virtual_time = Switch(t);
+         return true;
+     },
+     [](const Options& o) { return SwitchText(o.virtual_time); }},
+    {nullptr, nullptr, "GPAK_SIM_EPOCH", nullptr,
+     [](Options& o, const std::string& t, std::string& error) {
+         char* end = nullptr;
+         errno = 0;
+         const long long epoch = std::strtoll(t.c_str(), &end, 10);
+         if (end == t.c_str() || *end != '\0' || errno != 0 || epoch < 0) {
+             error = "invalid epoch '" + t + "'";
+             return false;
+         }
+         o.epoch_ns = epoch;
+         return true;
+     },
+     [](const Options& o) { return o.epoch_ns > 0 ? std::to_string(o.epoch_ns) : ""; }},
+};
+
+}  // namespace
+
+const std::vector<Knob>& Knobs() { return kKnobs; }
+
+Options OptionsFromEnvironment(std::vector<std::string>& problems) {
+    Options options;
+    for (const Knob& knob : kKnobs) {
+        const char* value = std::getenv(knob.env);
+        if (value == nullptr || value[0] == '\0') {
+            continue;
+        }
+        std::string error;
+        Options parsed = options;
+        if (knob.parse(parsed, value, error)) {
+            options = parsed;
+        } else {
+            problems.push_back("ignoring " + std::string(knob.env) + ": " + error);
+        }
+    }
+    return options;
+}
+
+void ExportOptions(const Options& options) {
+    for (const Knob& knob : kKnobs) {
+        const std::string value = knob.format(options);
+        if (value.empty()) {
+            unsetenv(knob.env);
+        } else {
+            setenv(knob.env, value.c_str(), 1);
+        }
+    }
+}
+
+bool ParseNack(const std::string& text, Nack& nack) {
+    const std::size_t colon = text.find(':');
+    long addr = 0;
+    long reg = -1;
+    if (!ParseNumber(text.substr(0, colon), 0, 0x7F, addr) ||
+        (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), 0, 0xFF, reg))) {
+        return false;
+    }
+    nack.addr = static_cast<std::uint8_t>(addr);
+    nack.reg = static_cast<int>(reg);
+    return true;
+}
+
+std::string BusPath(const std::string& text) {
+    long number = 0;
+    if (text.find_first_not_of("0123456789") == std::string::npos &&
+        ParseNumber(text, 0, 0xFFFFF, number)) {
+        return "/dev/i2c-" + std::to_string(number);
+    }
+    return text;
+}
+
+std::vector<std::string> Emulator() {
+    std::vector<std::string> words;
+    if (const char* value = std::getenv(kEmulatorVariable)) {
+        std::istringstream in(value);
+        std::string word;
+        while (in >> word) {
+            words.push_back(word);
+        }
+    }
+    return words;
+}
+
+}  // namespace gpaksim
