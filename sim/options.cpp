@@ -17,6 +17,13 @@ bool ParseNumber(const std::string& text, long min, long max, long& value) {
     return end != s && *end == '\0' && errno == 0 && value >= min && value <= max;
 }
 
+bool NotEmpty(const std::string& text, std::string& error) {
+    if (text.empty()) {
+        error = "an empty name";
+    }
+    return !text.empty();
+}
+
 bool Switch(const std::string& text) { return !text.empty() && text != "0"; }
 
 std::string SwitchText(bool on) { return on ? "1" : ""; }
@@ -51,29 +58,25 @@ bool ParseNacks(Options& options, const std::string& text, std::string& error) {
 }
 
 const std::vector<Knob> kKnobs = {
-    {"state", "FILE", "GPAK_SIM_STATE", "keep the chip in FILE, shared by every program that uses it",
-     [](Options& o, const std::string& t, std::string&) {
+    {"state", "FILE", "GPAK_SIM_STATE", "keep the chip in FILE, shared by all who use it",
+     [](Options& o, const std::string& t, std::string& error) {
          o.state_path = t;
-         return true;
+         return NotEmpty(t, error);
      },
      [](const Options& o) { return o.state_path; }},
-    {"trace", "FILE", "GPAK_SIM_TRACE", "append a line per I2C transfer to FILE ('-': standard error)",
-     [](Options& o, const std::string& t, std::string&) {
+    {"trace", "FILE", "GPAK_SIM_TRACE", "append a line per transfer to FILE ('-': stderr)",
+     [](Options& o, const std::string& t, std::string& error) {
          o.trace_path = t;
-         return true;
+         return NotEmpty(t, error);
      },
      [](const Options& o) { return o.trace_path; }},
     {"bus", "N|PATH", "GPAK_SIM_BUS", "answer /dev/i2c-N (or PATH) instead of /dev/i2c-1",
      [](Options& o, const std::string& t, std::string& error) {
-         if (t.empty()) {
-             error = "empty bus";
-             return false;
-         }
          o.node_path = BusPath(t);
-         return true;
+         return NotEmpty(t, error);
      },
      [](const Options& o) { return o.node_path == kDefaultNode ? "" : o.node_path; }},
-    {"code", "N", "GPAK_SIM_CODE", "set the chip's control code to N (0..15, or 0x0..0xf)",
+    {"code", "N", "GPAK_SIM_CODE", "set the chip's control code to N (0..15, 0x0..0xf)",
      [](Options& o, const std::string& t, std::string& error) {
          long code = 0;
          if (!ParseNumber(t, 0, 15, code)) {
@@ -85,10 +88,10 @@ const std::vector<Knob> kKnobs = {
      },
      [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
     {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
-     "NACK transfers to ADDR (only writes of register REG); may be repeated", ParseNacks,
+     "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
      [](const Options& o) { return Join(o.knobs.nacks); }},
     {"errno", "NAME", "GPAK_SIM_ERRNO",
-     "what a NACK fails with: eremoteio (i2c-bcm2835, the default) or enxio",
+     "a NACK fails with eremoteio (as a Pi) or enxio",
      [](Options& o, const std::string& t, std::string& error) {
          if (t == "eremoteio" || t == "EREMOTEIO") {
              o.nack_error = NackError::kRemoteIo;
@@ -104,7 +107,7 @@ const std::vector<Knob> kKnobs = {
          return std::string(o.nack_error == NackError::kNoDevice ? "enxio" : "");
      }},
     {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
-     "carry out erase and reset commands without acknowledging them",
+     "carry out erase and reset commands, NACK them",
      [](Options& o, const std::string& t, std::string&) {
          o.knobs.unacked_commands = Switch(t);
          return true;
@@ -123,7 +126,7 @@ const std::vector<Knob> kKnobs = {
      },
      [](const Options& o) { return SwitchText(o.knobs.absent); }},
     {"virtual-time", nullptr, "GPAK_SIM_VIRTUAL_TIME",
-     "sleeps return at once and advance the simulator's clock",
+     "sleeps return at once, advancing the clock",
      [](Options& o, const std::string& t, std::string&) {
          o.virtual_time = Switch(t);
          return true;

@@ -163,6 +163,12 @@ int Open(int flags) {
         return -1;
     }
     sim.descriptors.Add(fd);
+    if (fd <= STDERR_FILENO) {
+        // What the program prints there would go onto the bus of a real node.
+        Note("descriptor " + std::to_string(fd) + " of " + sim.options.node_path +
+                 " is a standard stream: the program opened it with that stream closed",
+             false);
+    }
     return fd;
 }
 

@@ -180,31 +180,6 @@ TEST_F(EndToEnd, UnusableFilesSendNothing) {
     EXPECT_EQ(ReadFile(trace), "");
 }
 
-TEST_F(EndToEnd, I2ctransferReadsWhatTheToolDumps) {
-    const CommandResult probe = RunCommand({"/bin/sh", "-c", "command -v i2ctransfer"});
-    if (probe.status != 0) {
-        GTEST_SKIP() << "i2ctransfer (i2c-tools) is not installed";
-    }
-    const std::string path = probe.out.substr(0, probe.out.find('\n'));
-    const CommandResult dump = Gpakcfg({}, {"-t", "nvm"});
-    const CommandResult other = RunCommand(
-        {GPAKSIM_BIN, "--state", state, "--", path, "-y", "1", "w1@0x0a", "0x10", "r16"});
-    if (other.status == 126 && other.err.find("built for another machine") != std::string::npos) {
-        GTEST_SKIP() << "the i2ctransfer installed is not for the machine under test";
-    }
-    ASSERT_EQ(other.status, 0) << other.err;
-    std::string bytes;
-    std::istringstream in(other.out);
-    unsigned value = 0;
-    while (in >> std::hex >> value) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", value);
-        bytes += hex;
-    }
-    EXPECT_EQ(bytes, Row(dump.out, 0x01));
-    EXPECT_EQ(bytes.size(), 32u);
-}
-
 // A program the simulator cannot be preloaded into would talk to the real
 // bus, and to a real chip: the launcher refuses to start it.
 TEST_F(EndToEnd, LauncherRefusesProgramsThePreloadCannotReach) {

@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -132,6 +133,7 @@ std::vector<std::string> AdapterDirs() {
 std::vector<std::string> RealNodes() {
     std::vector<std::string> nodes;
     Scan("/dev", 0, nodes);
+    std::sort(nodes.begin(), nodes.end());
     return nodes;
 }
 
