@@ -45,7 +45,8 @@ std::set<int> Descriptors::OpenFds() const {
 
 bool Descriptors::NamesOne(const std::string& path) const {
     const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
-    for (const std::string& prefix : {std::string("/proc/self/fd/"), std::string("/dev/fd/"), own}) {
+    for (const std::string& prefix :
+         {std::string("/proc/self/fd/"), std::string("/dev/fd/"), own}) {
         if (path.compare(0, prefix.size(), prefix) == 0) {
             const std::string number = path.substr(prefix.size());
             char* end = nullptr;

@@ -103,7 +103,8 @@ int NodeIoctl(Bus& bus, NodeDescriptor& node, unsigned long request, void* arg) 
 // read(2) and write(2): one message each at the descriptor's address, of
 // at most 8192 bytes, as i2c-dev.
 ssize_t NodeRead(Bus& bus, const NodeDescriptor& node, void* buf, std::size_t count) {
-    const auto len = static_cast<std::uint16_t>(count > kMaxMessageLength ? kMaxMessageLength : count);
+    const auto len =
+        static_cast<std::uint16_t>(count > kMaxMessageLength ? kMaxMessageLength : count);
     if (buf == nullptr && len > 0) {
         return Fail(EFAULT);
     }
@@ -112,7 +113,8 @@ ssize_t NodeRead(Bus& bus, const NodeDescriptor& node, void* buf, std::size_t co
 }
 
 ssize_t NodeWrite(Bus& bus, const NodeDescriptor& node, const void* buf, std::size_t count) {
-    const auto len = static_cast<std::uint16_t>(count > kMaxMessageLength ? kMaxMessageLength : count);
+    const auto len =
+        static_cast<std::uint16_t>(count > kMaxMessageLength ? kMaxMessageLength : count);
     if (buf == nullptr && len > 0) {
         return Fail(EFAULT);
     }

@@ -1,9 +1,9 @@
 #include "node_path.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <unistd.h>
 
+#include <climits>
 #include <vector>
 
 namespace gpaksim {

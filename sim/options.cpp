@@ -57,103 +57,106 @@ bool ParseNacks(Options& options, const std::string& text, std::string& error) {
     return true;
 }
 
-const std::vector<Knob> kKnobs = {
-    {"state", "FILE", "GPAK_SIM_STATE", "keep the chip in FILE, shared by all who use it",
-     [](Options& o, const std::string& t, std::string& error) {
-         o.state_path = t;
-         return NotEmpty(t, error);
-     },
-     [](const Options& o) { return o.state_path; }},
-    {"trace", "FILE", "GPAK_SIM_TRACE", "append a line per transfer to FILE ('-': stderr)",
-     [](Options& o, const std::string& t, std::string& error) {
-         o.trace_path = t;
-         return NotEmpty(t, error);
-     },
-     [](const Options& o) { return o.trace_path; }},
-    {"bus", "N|PATH", "GPAK_SIM_BUS", "answer /dev/i2c-N (or PATH) instead of /dev/i2c-1",
-     [](Options& o, const std::string& t, std::string& error) {
-         o.node_path = BusPath(t);
-         return NotEmpty(t, error);
-     },
-     [](const Options& o) { return o.node_path == kDefaultNode ? "" : o.node_path; }},
-    {"code", "N", "GPAK_SIM_CODE", "set the chip's control code to N (0..15, 0x0..0xf)",
-     [](Options& o, const std::string& t, std::string& error) {
-         long code = 0;
-         if (!ParseNumber(t, 0, 15, code)) {
-             error = "invalid control code '" + t + "' (0..15)";
-             return false;
-         }
-         o.code = static_cast<int>(code);
-         return true;
-     },
-     [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
-    {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
-     "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
-     [](const Options& o) { return Join(o.knobs.nacks); }},
-    {"errno", "NAME", "GPAK_SIM_ERRNO",
-     "a NACK fails with eremoteio (as a Pi) or enxio",
-     [](Options& o, const std::string& t, std::string& error) {
-         if (t == "eremoteio" || t == "EREMOTEIO") {
-             o.nack_error = NackError::kRemoteIo;
-         } else if (t == "enxio" || t == "ENXIO") {
-             o.nack_error = NackError::kNoDevice;
-         } else {
-             error = "invalid errno '" + t + "' (eremoteio or enxio)";
-             return false;
-         }
-         return true;
-     },
-     [](const Options& o) {
-         return std::string(o.nack_error == NackError::kNoDevice ? "enxio" : "");
-     }},
-    {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
-     "carry out erase and reset commands, NACK them",
-     [](Options& o, const std::string& t, std::string&) {
-         o.knobs.unacked_commands = Switch(t);
-         return true;
-     },
-     [](const Options& o) { return SwitchText(o.knobs.unacked_commands); }},
-    {"no-node", nullptr, "GPAK_SIM_NO_NODE", "act as if the node did not exist",
-     [](Options& o, const std::string& t, std::string&) {
-         o.no_node = Switch(t);
-         return true;
-     },
-     [](const Options& o) { return SwitchText(o.no_node); }},
-    {"absent", nullptr, "GPAK_SIM_ABSENT", "no chip on the bus: nothing acknowledges",
-     [](Options& o, const std::string& t, std::string&) {
-         o.knobs.absent = Switch(t);
-         return true;
-     },
-     [](const Options& o) { return SwitchText(o.knobs.absent); }},
-    {"virtual-time", nullptr, "GPAK_SIM_VIRTUAL_TIME",
-     "sleeps return at once, advancing the clock",
-     [](Options& o, const std::string& t, std::string&) {
-         o.virtual_time = Switch(t);
-         return true;
-     },
-     [](const Options& o) { return SwitchText(o.virtual_time); }},
-    {nullptr, nullptr, "GPAK_SIM_EPOCH", nullptr,
-     [](Options& o, const std::string& t, std::string& error) {
-         char* end = nullptr;
-         errno = 0;
-         const long long epoch = std::strtoll(t.c_str(), &end, 10);
-         if (end == t.c_str() || *end != '\0' || errno != 0 || epoch < 0) {
-             error = "invalid epoch '" + t + "'";
-             return false;
-         }
-         o.epoch_ns = epoch;
-         return true;
-     },
-     [](const Options& o) { return o.epoch_ns > 0 ? std::to_string(o.epoch_ns) : ""; }},
-};
+// Built on first use, where a failure to allocate can be caught.
+const std::vector<Knob>& KnobTable() {
+    static const std::vector<Knob> knobs = {
+        {"state", "FILE", "GPAK_SIM_STATE", "keep the chip in FILE, shared by all who use it",
+         [](Options& o, const std::string& t, std::string& error) {
+             o.state_path = t;
+             return NotEmpty(t, error);
+         },
+         [](const Options& o) { return o.state_path; }},
+        {"trace", "FILE", "GPAK_SIM_TRACE", "append a line per transfer to FILE ('-': stderr)",
+         [](Options& o, const std::string& t, std::string& error) {
+             o.trace_path = t;
+             return NotEmpty(t, error);
+         },
+         [](const Options& o) { return o.trace_path; }},
+        {"bus", "N|PATH", "GPAK_SIM_BUS", "answer /dev/i2c-N (or PATH) instead of /dev/i2c-1",
+         [](Options& o, const std::string& t, std::string& error) {
+             o.node_path = BusPath(t);
+             return NotEmpty(t, error);
+         },
+         [](const Options& o) { return o.node_path == kDefaultNode ? "" : o.node_path; }},
+        {"code", "N", "GPAK_SIM_CODE", "set the chip's control code to N (0..15, 0x0..0xf)",
+         [](Options& o, const std::string& t, std::string& error) {
+             long code = 0;
+             if (!ParseNumber(t, 0, 15, code)) {
+                 error = "invalid control code '" + t + "' (0..15)";
+                 return false;
+             }
+             o.code = static_cast<int>(code);
+             return true;
+         },
+         [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
+        {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
+         "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
+         [](const Options& o) { return Join(o.knobs.nacks); }},
+        {"errno", "NAME", "GPAK_SIM_ERRNO", "a NACK fails with eremoteio (as a Pi) or enxio",
+         [](Options& o, const std::string& t, std::string& error) {
+             if (t == "eremoteio" || t == "EREMOTEIO") {
+                 o.nack_error = NackError::kRemoteIo;
+             } else if (t == "enxio" || t == "ENXIO") {
+                 o.nack_error = NackError::kNoDevice;
+             } else {
+                 error = "invalid errno '" + t + "' (eremoteio or enxio)";
+                 return false;
+             }
+             return true;
+         },
+         [](const Options& o) {
+             return std::string(o.nack_error == NackError::kNoDevice ? "enxio" : "");
+         }},
+        {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
+         "carry out erase and reset commands, NACK them",
+         [](Options& o, const std::string& t, std::string&) {
+             o.knobs.unacked_commands = Switch(t);
+             return true;
+         },
+         [](const Options& o) { return SwitchText(o.knobs.unacked_commands); }},
+        {"no-node", nullptr, "GPAK_SIM_NO_NODE", "act as if the node did not exist",
+         [](Options& o, const std::string& t, std::string&) {
+             o.no_node = Switch(t);
+             return true;
+         },
+         [](const Options& o) { return SwitchText(o.no_node); }},
+        {"absent", nullptr, "GPAK_SIM_ABSENT", "no chip on the bus: nothing acknowledges",
+         [](Options& o, const std::string& t, std::string&) {
+             o.knobs.absent = Switch(t);
+             return true;
+         },
+         [](const Options& o) { return SwitchText(o.knobs.absent); }},
+        {"virtual-time", nullptr, "GPAK_SIM_VIRTUAL_TIME",
+         "sleeps return at once, advancing the clock",
+         [](Options& o, const std::string& t, std::string&) {
+             o.virtual_time = Switch(t);
+             return true;
+         },
+         [](const Options& o) { return SwitchText(o.virtual_time); }},
+        {nullptr, nullptr, "GPAK_SIM_EPOCH", nullptr,
+         [](Options& o, const std::string& t, std::string& error) {
+             char* end = nullptr;
+             errno = 0;
+             const long long epoch = std::strtoll(t.c_str(), &end, 10);
+             if (end == t.c_str() || *end != '\0' || errno != 0 || epoch < 0) {
+                 error = "invalid epoch '" + t + "'";
+                 return false;
+             }
+             o.epoch_ns = epoch;
+             return true;
+         },
+         [](const Options& o) { return o.epoch_ns > 0 ? std::to_string(o.epoch_ns) : ""; }},
+    };
+    return knobs;
+}
 
 }  // namespace
 
-const std::vector<Knob>& Knobs() { return kKnobs; }
+const std::vector<Knob>& Knobs() { return KnobTable(); }
 
 Options OptionsFromEnvironment(std::vector<std::string>& problems) {
     Options options;
-    for (const Knob& knob : kKnobs) {
+    for (const Knob& knob : Knobs()) {
         const char* value = std::getenv(knob.env);
         if (value == nullptr || value[0] == '\0') {
             continue;
@@ -170,7 +173,7 @@ Options OptionsFromEnvironment(std::vector<std::string>& problems) {
 }
 
 void ExportOptions(const Options& options) {
-    for (const Knob& knob : kKnobs) {
+    for (const Knob& knob : Knobs()) {
         const std::string value = knob.format(options);
         if (value.empty()) {
             unsetenv(knob.env);

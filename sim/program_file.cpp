@@ -10,7 +10,6 @@
 #include <cstring>
 #include <sstream>
 
-
 namespace gpaksim {
 
 namespace {

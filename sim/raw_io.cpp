@@ -9,8 +9,7 @@
 namespace gpaksim::raw {
 
 int Open(const char* path, int flags, mode_t mode) {
-    const int fd =
-        static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, mode));
+    const int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, mode));
     return fd < 0 ? -1 : AboveStandardStreams(fd);
 }
 

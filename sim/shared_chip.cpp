@@ -12,8 +12,6 @@ namespace gpaksim {
 
 namespace {
 
-constexpr std::size_t kStateFileLimit = 64 * 1024;
-
 // Open file description locks: held per descriptor, so that no other
 // descriptor the program closes can drop them, and independent of the
 // flock(2) locks that programs take on the node itself.

@@ -33,9 +33,9 @@ public:
 
     // A new descriptor of the file, for a lock of the program's own (-1
     // with errno set on failure, or when the chip lives in this process).
-    int OpenForLock() const;
+    [[nodiscard]] int OpenForLock() const;
 
-    const std::string& Path() const { return path_; }
+    [[nodiscard]] const std::string& Path() const { return path_; }
 
 private:
     bool Load(std::string& error);

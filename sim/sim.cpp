@@ -201,9 +201,8 @@ int Flock(int fd, int operation) {
         return Fail(EBADF);
     }
     if (node->lock_fd < 0) {
-        node->lock_fd = sim.bus.Chip().Path().empty()
-                            ? raw::Open("/dev/null", O_RDONLY)
-                            : sim.bus.Chip().OpenForLock();
+        node->lock_fd = sim.bus.Chip().Path().empty() ? raw::Open("/dev/null", O_RDONLY)
+                                                      : sim.bus.Chip().OpenForLock();
         if (node->lock_fd < 0) {
             return -1;
         }

@@ -45,6 +45,13 @@ public:
     [[nodiscard]] bool Reads() const { return read_write_ == I2C_SMBUS_READ; }
 
 private:
+    void Word(std::uint16_t word);
+    bool Block(const i2c_smbus_data& data);
+    bool I2cBlock(const i2c_smbus_data& data);
+    std::uint8_t AddPec();
+    bool PecMatches(std::uint8_t partial_pec);
+    int Result(i2c_smbus_data& data) const;
+
     std::uint8_t read_write_;
     std::uint32_t size_;
     bool wants_pec_ = false;
@@ -61,13 +68,13 @@ bool Emulated::Build(const i2c_smbus_data& data) {
             msgs_[0].len = 0;
             msgs_[0].read = read;
             count_ = 1;
-            break;
+            return true;
         case I2C_SMBUS_BYTE:
             if (read) {  // a read alone
                 msgs_[0].read = true;
                 count_ = 1;
             }
-            break;
+            return true;
         case I2C_SMBUS_BYTE_DATA:
             if (read) {
                 msgs_[1].len = 1;
@@ -75,75 +82,99 @@ bool Emulated::Build(const i2c_smbus_data& data) {
                 msgs_[0].len = 2;
                 out_[1] = data.byte;
             }
-            break;
+            return true;
         case I2C_SMBUS_WORD_DATA:
-        case I2C_SMBUS_PROC_CALL:
-            if (size_ == I2C_SMBUS_PROC_CALL) {
-                read_write_ = I2C_SMBUS_READ;
-                count_ = 2;
-            }
-            if (size_ == I2C_SMBUS_WORD_DATA && read) {
+            if (read) {
                 msgs_[1].len = 2;
             } else {
-                msgs_[0].len = 3;
-                out_[1] = static_cast<std::uint8_t>(data.word & 0xFF);
-                out_[2] = static_cast<std::uint8_t>(data.word >> 8);
-                msgs_[1].len = 2;
+                Word(data.word);
             }
-            break;
+            return true;
+        case I2C_SMBUS_PROC_CALL:  // a word written, then one read
+            read_write_ = I2C_SMBUS_READ;
+            count_ = 2;
+            Word(data.word);
+            msgs_[1].len = 2;
+            return true;
         case I2C_SMBUS_BLOCK_DATA:
         case I2C_SMBUS_BLOCK_PROC_CALL:
-            if (size_ == I2C_SMBUS_BLOCK_PROC_CALL) {
-                read_write_ = I2C_SMBUS_READ;
-                count_ = 2;
-            }
-            if (size_ == I2C_SMBUS_BLOCK_PROC_CALL || !read) {
-                if (data.block[0] > I2C_SMBUS_BLOCK_MAX) {
-                    errno = EINVAL;
-                    return false;
-                }
-                msgs_[0].len = static_cast<std::uint16_t>(data.block[0] + 2);
-                std::memcpy(&out_[1], data.block, msgs_[0].len - 1U);
-            }
-            // The block's length comes first. The adapter does not read it
-            // as a length (it offers plain I2C), so one byte is read.
-            msgs_[1].len = 1;
-            break;
+            return Block(data);
         case I2C_SMBUS_I2C_BLOCK_DATA:
-            if (data.block[0] > I2C_SMBUS_BLOCK_MAX) {
-                errno = EINVAL;
-                return false;
-            }
-            if (read) {
-                msgs_[1].len = data.block[0];
-            } else {
-                msgs_[0].len = static_cast<std::uint16_t>(data.block[0] + 1);
-                std::memcpy(&out_[1], &data.block[1], data.block[0]);
-            }
-            break;
+            return I2cBlock(data);
         default:
             errno = EOPNOTSUPP;
             return false;
     }
+}
+
+void Emulated::Word(std::uint16_t word) {
+    msgs_[0].len = 3;
+    out_[1] = static_cast<std::uint8_t>(word & 0xFF);
+    out_[2] = static_cast<std::uint8_t>(word >> 8);
+}
+
+bool Emulated::Block(const i2c_smbus_data& data) {
+    if (size_ == I2C_SMBUS_BLOCK_PROC_CALL) {
+        read_write_ = I2C_SMBUS_READ;
+        count_ = 2;
+    }
+    if (size_ == I2C_SMBUS_BLOCK_PROC_CALL || !Reads()) {
+        if (data.block[0] > I2C_SMBUS_BLOCK_MAX) {
+            errno = EINVAL;
+            return false;
+        }
+        msgs_[0].len = static_cast<std::uint16_t>(data.block[0] + 2);
+        std::memcpy(&out_[1], data.block, msgs_[0].len - 1U);
+    }
+    // The block's length comes first. The adapter does not read it as a
+    // length (it offers plain I2C), so one byte is read.
+    msgs_[1].len = 1;
     return true;
 }
 
-int Emulated::Run(Bus& bus, i2c_smbus_data& data) {
+bool Emulated::I2cBlock(const i2c_smbus_data& data) {
+    if (data.block[0] > I2C_SMBUS_BLOCK_MAX) {
+        errno = EINVAL;
+        return false;
+    }
+    if (Reads()) {
+        msgs_[1].len = data.block[0];
+    } else {
+        msgs_[0].len = static_cast<std::uint16_t>(data.block[0] + 1);
+        std::memcpy(&out_[1], &data.block[1], data.block[0]);
+    }
+    return true;
+}
+
+// The PEC of a write alone goes after it; that of a write before a read
+// is carried on into the read's, which asks for one more byte, the PEC.
+std::uint8_t Emulated::AddPec() {
     std::uint8_t partial_pec = 0;
-    BusMessage& last = msgs_[count_ - 1];
-    if (wants_pec_) {
-        if (!msgs_[0].read) {
-            if (count_ == 1) {
-                out_[msgs_[0].len] = MessagePec(0, msgs_[0]);
-                ++msgs_[0].len;
-            } else {
-                partial_pec = MessagePec(0, msgs_[0]);
-            }
-        }
-        if (last.read) {
-            ++last.len;
+    if (!msgs_[0].read) {
+        if (count_ == 1) {
+            out_[msgs_[0].len] = MessagePec(0, msgs_[0]);
+            ++msgs_[0].len;
+        } else {
+            partial_pec = MessagePec(0, msgs_[0]);
         }
     }
+    if (msgs_[count_ - 1].read) {
+        ++msgs_[count_ - 1].len;
+    }
+    return partial_pec;
+}
+
+bool Emulated::PecMatches(std::uint8_t partial_pec) {
+    BusMessage& last = msgs_[count_ - 1];
+    if (!last.read) {
+        return true;
+    }
+    --last.len;
+    return last.buf[last.len] == MessagePec(partial_pec, last);
+}
+
+int Emulated::Run(Bus& bus, i2c_smbus_data& data) {
+    const std::uint8_t partial_pec = wants_pec_ ? AddPec() : 0;
     const std::vector<BusMessage> messages(msgs_.begin(),
                                            msgs_.begin() + static_cast<std::ptrdiff_t>(count_));
     const int sent = bus.Transfer(messages);
@@ -153,16 +184,13 @@ int Emulated::Run(Bus& bus, i2c_smbus_data& data) {
     if (sent != static_cast<int>(count_)) {
         return Fail(EIO);
     }
-    if (wants_pec_ && last.read) {
-        --last.len;
-        const std::uint8_t received = last.buf[last.len];
-        if (received != MessagePec(partial_pec, last)) {
-            return Fail(EBADMSG);
-        }
+    if (wants_pec_ && !PecMatches(partial_pec)) {
+        return Fail(EBADMSG);
     }
-    if (!Reads()) {
-        return 0;
-    }
+    return Reads() ? Result(data) : 0;
+}
+
+int Emulated::Result(i2c_smbus_data& data) const {
     switch (size_) {
         case I2C_SMBUS_BYTE:
             data.byte = out_[0];

@@ -27,8 +27,6 @@ constexpr Section kSections[] = {
 // The blocks whose register pointers the "pointers" line holds, in order.
 constexpr Block kPointerBlocks[] = {kRegisters, kNvm, kEeprom};
 
-constexpr std::size_t kStateFileLimit = 64 * 1024;
-
 const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
 
 void AppendHex(std::string& text, std::uint8_t byte) {
@@ -175,7 +173,8 @@ ParsedState ParseState(std::string_view text, bool virtual_time) {
             return parsed;
         }
     }
-    if (sections != 3 && !(sections == 0 && text.find_first_not_of(" \t\r\n") == text.npos)) {
+    if (sections != 3 &&
+        !(sections == 0 && text.find_first_not_of(" \t\r\n") == std::string_view::npos)) {
         parsed.error = "it needs registers, nvm and eeprom";
         return parsed;
     }

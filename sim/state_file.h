@@ -10,6 +10,9 @@
 
 namespace gpaksim {
 
+// A state file is a few kilobytes; anything much larger is no state file.
+constexpr std::size_t kStateFileLimit = std::size_t{64} * 1024;
+
 // What the state file holds: the chip and the virtual clock.
 struct SimState {
     ChipState chip = DefaultChip();

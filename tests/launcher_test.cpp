@@ -108,9 +108,9 @@ protected:
     std::map<std::string, std::string> tools;
 };
 
-#define REQUIRE_I2C_TOOLS()                                                              \
-    if (!HaveTools()) {                                                                  \
-        GTEST_SKIP() << "i2c-tools for the machine under test are not installed";        \
+#define REQUIRE_I2C_TOOLS()                                                       \
+    if (!HaveTools()) {                                                           \
+        GTEST_SKIP() << "i2c-tools for the machine under test are not installed"; \
     }
 
 TEST_F(LauncherTest, I2cdetectFindsTheChipsThreeBlocks) {
@@ -206,8 +206,8 @@ TEST_F(LauncherTest, TwoLaunchersSharingAStateFileChangeOneChip) {
     REQUIRE_I2C_TOOLS();
     ASSERT_EQ(Tool("i2cget", {"-y", "1", "0x08", "0x00"}).status, 0);  // makes the file
     const auto loop = [&](const std::string& reg) {
-        const std::string script = "for v in $(seq 0 40); do " + tools["i2cset"] +
-                                   " -y 1 0x08 " + reg + " $v || exit 1; done";
+        const std::string script = "for v in $(seq 0 40); do " + tools["i2cset"] + " -y 1 0x08 " +
+                                   reg + " $v || exit 1; done";
         return Simulated({}, {"/bin/sh", "-c", script});
     };
     std::vector<std::string> torn;
@@ -260,11 +260,12 @@ Started Start(const Strings& argv) {
 TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
     const std::string pid_file = dir.Path("pid");
     // The command cleans up for 0.3 s on SIGTERM, then exits 3.
-    const std::string script = "echo $$ > " + pid_file +
-                               "; trap 'kill $!; sleep 0.3; exit 3' TERM; sleep 10 & wait $!";
+    const std::string script =
+        "echo $$ > " + pid_file + "; trap 'kill $!; sleep 0.3; exit 3' TERM; sleep 10 & wait $!";
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         std::remove(pid_file.c_str());
-        const std::string trapped = sig == SIGTERM ? script : "echo $$ > " + pid_file + "; exec sleep 10";
+        const std::string trapped =
+            sig == SIGTERM ? script : "echo $$ > " + pid_file + "; exec sleep 10";
         const Started launcher = Start({GPAKSIM_BIN, "--", "/bin/sh", "-c", trapped});
         while (ReadFile(pid_file).empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -289,8 +290,8 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
 
 TEST_F(LauncherTest, ItsOwnFilesNeverTakeTheStandardDescriptors) {
     const std::string trace = dir.Path("trace");
-    const CommandResult run = Simulated(
-        {"--trace", trace}, {"/bin/sh", "-c", "exec " GPAKCFG_BIN " -t nvm >&- 2>&-"});
+    const CommandResult run =
+        Simulated({"--trace", trace}, {"/bin/sh", "-c", "exec " GPAKCFG_BIN " -t nvm >&- 2>&-"});
     const std::string traced = ReadFile(trace);
     EXPECT_EQ(traced.find("GreenPAK"), std::string::npos) << traced;
     EXPECT_EQ(traced.find("configration"), std::string::npos) << traced;

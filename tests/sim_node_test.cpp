@@ -122,7 +122,8 @@ TEST_F(SimNode, SmbusCommandsBecomeTheKernelsI2cMessages) {
     EXPECT_EQ(Smbus(I2C_SMBUS_WRITE, 0x50, I2C_SMBUS_I2C_BLOCK_DATA, &data), 0);
     data.block[0] = 3;
     EXPECT_EQ(Smbus(I2C_SMBUS_READ, 0x50, I2C_SMBUS_I2C_BLOCK_DATA, &data), 0);
-    EXPECT_EQ(Bytes(data.block, data.block + 4), (Bytes{3, 0xA1, 0xA2, gpaksim::Chip().registers[0x52]}));
+    EXPECT_EQ(Bytes(data.block, data.block + 4),
+              (Bytes{3, 0xA1, 0xA2, gpaksim::Chip().registers[0x52]}));
     // The block's length, 2, is read as the first byte; the adapter reads
     // no more, so the block's bytes are zeros.
     EXPECT_EQ(Smbus(I2C_SMBUS_READ, 0x40, I2C_SMBUS_BLOCK_DATA, &data), 0);
@@ -297,8 +298,7 @@ TEST(SimExit, DescriptorLeftOpenIsTraced) {
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");
-    EXPECT_NE(gpaktest::ReadFile(trace).find(" of /dev/i2c-1 left open at exit"),
-              std::string::npos)
+    EXPECT_NE(gpaktest::ReadFile(trace).find(" of /dev/i2c-1 left open at exit"), std::string::npos)
         << gpaktest::ReadFile(trace);
 }
 

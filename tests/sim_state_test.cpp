@@ -113,8 +113,9 @@ TEST(SimState, ProcessesSharingTheFileChangeOneChip) {
         if (child == 0) {
             gpaksim::Start(options);
             for (int i = 0; i < kWrites; ++i) {
-                if (WriteBytes({static_cast<std::uint8_t>(reg + i % 32), static_cast<std::uint8_t>(i)},
-                               0x08) != 1) {
+                if (WriteBytes(
+                        {static_cast<std::uint8_t>(reg + i % 32), static_cast<std::uint8_t>(i)},
+                        0x08) != 1) {
                     _exit(1);
                 }
             }

@@ -1,10 +1,10 @@
 // gpak-sim: runs a command with the simulated chip answering the I2C node,
 // where no real I2C node can be reached.
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,8 +68,9 @@ std::string FindLibrary() {
     if (n > 0) {
         self[n] = '\0';
         const std::string dir = Directory(self);
-        for (const std::string& candidate : {dir + "/" GPAKSIM_LIBRARY_NAME,
-                                             dir + "/" GPAKSIM_LIBRARY_DIR "/" GPAKSIM_LIBRARY_NAME}) {
+        for (const std::string& candidate :
+             {dir + "/" GPAKSIM_LIBRARY_NAME,
+              dir + "/" GPAKSIM_LIBRARY_DIR "/" GPAKSIM_LIBRARY_NAME}) {
             if (access(candidate.c_str(), R_OK) == 0) {
                 return candidate;
             }
@@ -83,8 +84,8 @@ std::string FindLibrary() {
 std::vector<std::string> CheckProgram(const std::string& name, const std::string& library,
                                       std::string& program) {
     program = gpaksim::FindProgram(name);
-    const auto kind = program.empty() ? gpaksim::ProgramKind::kOther
-                                      : gpaksim::InspectProgram(program, library);
+    const auto kind =
+        program.empty() ? gpaksim::ProgramKind::kOther : gpaksim::InspectProgram(program, library);
     if (kind == gpaksim::ProgramKind::kStatic) {
         Fail("cannot simulate the bus for " + name +
                  ": it is statically linked, so the simulator cannot be preloaded into it",
@@ -146,8 +147,8 @@ void KeepRealNodesAway(RunDirectory& run) {
     const std::vector<std::string> nodes = RealNodes();
     std::string error;
     const std::string placeholder = run.Placeholder(error);
-    const Isolation isolation = placeholder.empty() ? Isolation{false, error}
-                                                    : Isolate(nodes, placeholder);
+    const Isolation isolation =
+        placeholder.empty() ? Isolation{false, error} : Isolate(nodes, placeholder);
     if (isolation.ok || nodes.empty()) {
         return;
     }

@@ -52,10 +52,11 @@ std::string RunDirectory::LibraryAlias(const std::string& library, std::string& 
         return library;
     }
     if (!Plain(dir_)) {
-        error = "the preload library's path " + library + " has a blank or colon, and so has " + dir_;
+        error =
+            "the preload library's path " + library + " has a blank or colon, and so has " + dir_;
         return "";
     }
-    const std::string alias = File("libgpaksim.so");
+    std::string alias = File("libgpaksim.so");
     if (symlink(library.c_str(), alias.c_str()) != 0) {
         error = "cannot link " + alias + ": " + std::strerror(errno);
         return "";
@@ -64,7 +65,7 @@ std::string RunDirectory::LibraryAlias(const std::string& library, std::string& 
 }
 
 std::string RunDirectory::Placeholder(std::string& error) {
-    const std::string path = File("hidden-node");
+    std::string path = File("hidden-node");
     const int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;

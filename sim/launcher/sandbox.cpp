@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,29 +30,36 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-void Scan(const std::string& dir, int depth, std::vector<std::string>& nodes) {
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) {
-        return;
+// /dev and its directories, without following links.
+std::vector<std::string> Scan() {
+    std::vector<std::string> nodes;
+    std::vector<std::pair<std::string, int>> dirs = {{"/dev", 0}};
+    while (!dirs.empty()) {
+        const auto [dir, depth] = dirs.back();
+        dirs.pop_back();
+        DIR* d = opendir(dir.c_str());
+        while (const dirent* entry = d != nullptr ? readdir(d) : nullptr) {
+            const std::string name = entry->d_name;
+            std::string path = dir;
+            path += '/';
+            path += name;
+            struct stat st {};
+            if (name == "." || name == ".." || lstat(path.c_str(), &st) != 0) {
+                continue;
+            }
+            const bool named = dir == "/dev" && (StartsWith(name, "i2c-") || name == "i2c");
+            if (named || (S_ISCHR(st.st_mode) && major(st.st_rdev) == kI2cMajor)) {
+                nodes.push_back(path);
+            } else if (S_ISDIR(st.st_mode) && depth < kMaxDepth) {
+                dirs.emplace_back(path, depth + 1);
+            }
+        }
+        if (d != nullptr) {
+            closedir(d);
+        }
     }
-    while (const dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        const std::string path = dir + "/" + name;
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) {
-            continue;
-        }
-        const bool named = dir == "/dev" && (StartsWith(name, "i2c-") || name == "i2c");
-        if (named || (S_ISCHR(st.st_mode) && major(st.st_rdev) == kI2cMajor)) {
-            nodes.push_back(path);
-        } else if (S_ISDIR(st.st_mode) && depth < kMaxDepth) {
-            Scan(path, depth + 1, nodes);
-        }
-    }
-    closedir(d);
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
@@ -93,10 +100,9 @@ bool Cover(const std::string& path, const std::string& placeholder, std::string&
         return true;  // a dangling link: nothing to reach
     }
     const bool dir = S_ISDIR(st.st_mode);
-    const int result =
-        dir ? mount("none", path.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC,
-                    "mode=0555")
-            : mount(placeholder.c_str(), path.c_str(), nullptr, MS_BIND, nullptr);
+    const int result = dir ? mount("none", path.c_str(), "tmpfs",
+                                   MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0555")
+                           : mount(placeholder.c_str(), path.c_str(), nullptr, MS_BIND, nullptr);
     if (result != 0) {
         error = Failure("cannot cover " + path);
         return false;
@@ -130,12 +136,7 @@ std::vector<std::string> AdapterDirs() {
 
 }  // namespace
 
-std::vector<std::string> RealNodes() {
-    std::vector<std::string> nodes;
-    Scan("/dev", 0, nodes);
-    std::sort(nodes.begin(), nodes.end());
-    return nodes;
-}
+std::vector<std::string> RealNodes() { return Scan(); }
 
 Isolation Isolate(const std::vector<std::string>& nodes, const std::string& placeholder) {
     Isolation result;

@@ -37,6 +37,7 @@ void Forward(int signal, siginfo_t* info, void* /*context*/) {
 
 int Supervise(const std::vector<std::string>& argv) {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }

@@ -61,7 +61,8 @@ int NodeTest::Smbus(std::uint8_t read_write, std::uint8_t command, std::uint32_t
 }
 
 void NodeTest::Sleep(std::int64_t ns) {
-    const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    const timespec ts{static_cast<time_t>(ns / 1'000'000'000),
+                      static_cast<long>(ns % 1'000'000'000)};
     nanosleep(&ts, nullptr);
 }
 
