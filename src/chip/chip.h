@@ -45,3 +45,16 @@ void EraseConfigData(std::uint8_t code, ConfigType type);
 // takes the control code), then resets the chip for nvm and eeprom.
 // Returns true when all 16 pages were written.
 bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image);
+
+// What WriteConfigData does to image before it writes it: for reg and nvm,
+// byte 0xCA takes the control code in its low nibble.
+void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image);
+
+// Compares the memory as read back with the image that was sent to it.
+// On any difference, says on standard error at which device address, how
+// many bytes differ and the first of them, and returns false.
+bool VerifyConfigData(std::uint8_t code, ConfigType type, const ConfigImage& sent,
+                      const ConfigImage& read);
+
+// The line of a read-back that ends at page: its bytes were not read.
+void ReportReadError(std::uint8_t addr, int page);

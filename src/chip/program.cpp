@@ -1,6 +1,6 @@
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "chip/chip.h"
 #include "i2c/i2c.h"
@@ -17,17 +17,33 @@ constexpr std::size_t kControlCodeByte = 0xCA;
 // reset, the chip answers there until byte 0xCA brings its own code back.
 constexpr std::uint8_t kNvmWriteAddress = 0x02;
 
-constexpr useconds_t kPagePauseUs = 10000;
-constexpr unsigned kResetPauseS = 1;
+constexpr long kPagePauseNs = 10'000'000;
+constexpr long kResetPauseNs = 1'000'000'000;
+
+// The chip's pauses are taken in full: a signal whose handler runs
+// meanwhile does not cut them short.
+void Pause(long ns) {
+    timespec left{ns / 1'000'000'000, ns % 1'000'000'000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 }  // namespace
+
+void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image) {
+    if (type == kConfigReg || type == kConfigNvm) {
+        // The chip takes its control code from this byte at its next reset.
+        image[kControlCodeByte] =
+            static_cast<std::uint8_t>((image[kControlCodeByte] & 0xF0) | (code & 0x0F));
+    }
+}
 
 void PowerCycle(std::uint8_t addr) {
     const auto target = static_cast<std::uint8_t>(addr & 0x78);
     // The chip may not acknowledge the reset while carrying it out, so the
     // result tells nothing; the pause is what matters.
     (void)WriteI2C(target, kResetRegister, &kResetValue, 1);
-    sleep(kResetPauseS);
+    Pause(kResetPauseNs);
 }
 
 void EraseConfigData(std::uint8_t code, ConfigType type) {
@@ -40,21 +56,16 @@ void EraseConfigData(std::uint8_t code, ConfigType type) {
         // while it erases.
         (void)WriteI2C(target, kEraseRegister, &value, 1);
         std::printf("complete\n");
-        usleep(kPagePauseUs);
+        Pause(kPagePauseNs);
     }
     PowerCycle(target);
 }
 
 bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
-    std::uint8_t addr = 0;
-    if (type == kConfigReg || type == kConfigNvm) {
-        addr = type == kConfigReg ? DeviceAddress(code, kConfigReg) : kNvmWriteAddress;
-        // The chip takes its control code from this byte at its next reset.
-        image[kControlCodeByte] =
-            static_cast<std::uint8_t>((image[kControlCodeByte] & 0xF0) | (code & 0x0F));
-    } else {
-        addr = DeviceAddress(code, kConfigEeprom);
-    }
+    const std::uint8_t addr = type == kConfigReg   ? DeviceAddress(code, kConfigReg)
+                              : type == kConfigNvm ? kNvmWriteAddress
+                                                   : DeviceAddress(code, kConfigEeprom);
+    ApplyControlCode(code, type, image);
     std::printf("Addr 0x%02X\n", addr);
     bool written = true;
     for (int page = 0; page < kPageCount; ++page) {
@@ -66,7 +77,7 @@ bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
             break;
         }
         std::printf("complete\n");
-        usleep(kPagePauseUs);
+        Pause(kPagePauseNs);
     }
     if (type != kConfigReg) {
         PowerCycle(addr);

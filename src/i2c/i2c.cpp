@@ -12,15 +12,20 @@
 #include <memory>
 #include <new>
 
+#include "i2c/unique_fd.h"
+
 namespace {
 
-constexpr char kDevicePath[] = "/dev/i2c-1";
+std::string& Device() {
+    static std::string path = kDefaultDevice;
+    return path;
+}
 
 // Each transfer opens the node for itself and closes it before returning:
 // nothing is cached between calls.
-int OpenDevice() {
-    const int fd = open(kDevicePath, O_RDWR);
-    if (fd < 0) {
+gpakcfg::UniqueFd OpenDevice() {
+    gpakcfg::UniqueFd fd(open(Device().c_str(), O_RDWR));
+    if (!fd.Valid()) {
         std::fprintf(stderr, "Device open error: %s\n", std::strerror(errno));
     }
     return fd;
@@ -36,12 +41,15 @@ bool Transfer(int fd, i2c_msg* msgs, unsigned nmsgs) {
 
 }  // namespace
 
+void SetDevicePath(const std::string& path) { Device() = path; }
+const std::string& DevicePath() { return Device(); }
+
 int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
     if (buf == nullptr || len < 0 || len > 0xFFFF) {
         return 0;
     }
-    const int fd = OpenDevice();
-    if (fd < 0) {
+    const gpakcfg::UniqueFd fd = OpenDevice();
+    if (!fd.Valid()) {
         return 0;
     }
     std::uint8_t reg_byte = reg;
@@ -54,9 +62,7 @@ int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
     msgs[1].flags = I2C_M_RD;
     msgs[1].len = static_cast<__u16>(len);
     msgs[1].buf = buf;
-    const bool ok = Transfer(fd, msgs, 2);
-    close(fd);
-    return ok ? 1 : 0;
+    return Transfer(fd.Get(), msgs, 2) ? 1 : 0;
 }
 
 int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int len) {
@@ -64,13 +70,12 @@ int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int 
     if ((data == nullptr && len > 0) || len < 0 || len > 0xFFFE) {
         return -1;
     }
-    const int fd = OpenDevice();
-    if (fd < 0) {
+    gpakcfg::UniqueFd fd = OpenDevice();
+    if (!fd.Valid()) {
         return -1;
     }
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[len + 1]);
     if (!buffer) {
-        close(fd);
         return -1;
     }
     buffer[0] = reg;
@@ -82,8 +87,8 @@ int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int 
     msg.flags = 0;
     msg.len = static_cast<__u16>(len + 1);
     msg.buf = buffer.get();
-    const bool ok = Transfer(fd, &msg, 1);
-    buffer.reset();
-    close(fd);
+    const bool ok = Transfer(fd.Get(), &msg, 1);
+    buffer.reset();  // the buffer first, then the descriptor
+    fd.Reset();
     return ok ? 0 : -1;
 }

@@ -2,6 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+// The node that every transfer opens: /dev/i2c-1 unless the run chose
+// another bus.
+constexpr char kDefaultDevice[] = "/dev/i2c-1";
+void SetDevicePath(const std::string& path);
+const std::string& DevicePath();
 
 // Reads len bytes from register reg on of device addr into buf, as one
 // combined transfer (1-byte write of reg, then the read).
