@@ -267,12 +267,18 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
         const std::string trapped =
             sig == SIGTERM ? script : "echo $$ > " + pid_file + "; exec sleep 10";
         const Started launcher = Start({GPAKSIM_BIN, "--", "/bin/sh", "-c", trapped});
-        while (ReadFile(pid_file).empty()) {
+        int status = 0;
+        for (int waited = 0; ReadFile(pid_file).empty(); ++waited) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (waitpid(launcher.pid, &status, WNOHANG) == launcher.pid) {
+                // /bin/sh is not for the machine of a cross build's launcher.
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 126) << status;
+                GTEST_SKIP() << "the launcher cannot run this machine's /bin/sh";
+            }
+            ASSERT_LT(waited, 2000) << "the command did not start";
         }
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(launcher.pid, sig), 0);
-        int status = 0;
         ASSERT_EQ(waitpid(launcher.pid, &status, 0), launcher.pid);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
         const pid_t command = std::stoi(ReadFile(pid_file));
@@ -292,6 +298,9 @@ TEST_F(LauncherTest, ItsOwnFilesNeverTakeTheStandardDescriptors) {
     const std::string trace = dir.Path("trace");
     const CommandResult run =
         Simulated({"--trace", trace}, {"/bin/sh", "-c", "exec " GPAKCFG_BIN " -t nvm >&- 2>&-"});
+    if (run.status == 126) {
+        GTEST_SKIP() << "the launcher cannot run this machine's /bin/sh";
+    }
     const std::string traced = ReadFile(trace);
     EXPECT_EQ(traced.find("GreenPAK"), std::string::npos) << traced;
     EXPECT_EQ(traced.find("configration"), std::string::npos) << traced;

@@ -161,10 +161,6 @@ void KeepRealNodesAway(RunDirectory& run) {
 }
 
 int Launch(LaunchSettings& settings) {
-    const std::string library = FindLibrary();
-    std::string program;
-    std::vector<std::string> emulator = CheckProgram(settings.command[0], library, program);
-
     RunDirectory run;
     std::string error;
     if (!run.Create(error)) {
@@ -173,6 +169,9 @@ int Launch(LaunchSettings& settings) {
     gpaksim::Options& sim = settings.sim;
     PrepareState(sim, run);
     PrepareTrace(sim);
+    const std::string library = FindLibrary();
+    std::string program;
+    std::vector<std::string> emulator = CheckProgram(settings.command[0], library, program);
     sim.node_path = Absolute(sim.node_path);
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
