@@ -72,12 +72,14 @@ std::string ReadBackSection(const ConfigImage& image) {
            "\n";
 }
 
-TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingH) {
-    const std::string usage = std::string(kBanner) +
-                              "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
-                              " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
-                              " -w is write operation, FILE is configration file path..\n"
-                              " -c control code, CODE is {0..f}. Default is 1.\n";
+TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingHNowEndsWithSave) {
+    const std::string usage =
+        std::string(kBanner) +
+        "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
+        " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
+        " -w is write operation, FILE is configration file path..\n"
+        " -c control code, CODE is {0..f}. Default is 1.\n"
+        " --save FILE writes the memory read back to FILE as a hex record file.\n";
     for (const Strings& args : {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}}) {
         const RunResult run = Gpakcfg(args);
         EXPECT_EQ(run.out, usage);
@@ -159,17 +161,22 @@ TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFails) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothing) {
+TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothingAndNowNameTheirLine) {
     struct Case {
         std::string path;
-        const char* err;
+        std::string err;
     };
     const Case cases[] = {
         {dir.Path("missing.hex"), "Config file open error: No such file or directory\n"},
         {dir.Path(""), "Config file read error: Is a directory\n"},
-        {dir.Write("empty.hex", ""), "Config file has no data records.\n"},
+        // Since the reader names the file and the line, these read
+        // "gpakcfg: FILE:LINE: no data records" instead of "Config file has
+        // no data records.".
+        {dir.Write("empty.hex", ""), "gpakcfg: " + dir.Path("empty.hex") + ":1: no data records\n"},
         {dir.Write("project.xml", "<?xml version=\"1.0\"?>\n<project/>\n"),
-         "Config file has no data records.\n"},
+         "gpakcfg: " + dir.Path("project.xml") + ":2: no data records\n"},
+        {dir.Write("bad.hex", ":10000000000102030405060708090A0B0C0D0E0F79\n"),
+         "gpakcfg: " + dir.Path("bad.hex") + ":1: checksum is 0x78, the record says 0x79\n"},
     };
     for (const Case& c : cases) {
         for (const char* type : {"nvm", "eeprom", "reg"}) {
@@ -186,7 +193,12 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
     std::string file;
     ConfigImage image{};
     for (int page = 0; page < 16; ++page) {
-        file += ":10000000" + std::string(32, static_cast<char>('0' + page % 10)) + "00\n";
+        char head[16];
+        std::snprintf(head, sizeof head, ":10%04X00", page * 16);
+        const int sum = 0x10 + page * 16 + (page % 10) * 0x11 * 16;
+        char checksum[8];
+        std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - sum % 0x100) % 0x100);
+        file += head + std::string(32, static_cast<char>('0' + page % 10)) + checksum + "\n";
         std::fill(image.begin() + page * 16, image.begin() + page * 16 + 16,
                   static_cast<std::uint8_t>((page % 10) * 0x11));
     }
