@@ -3,10 +3,13 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "config_file/config_file.h"
+#include "config_file/save.h"
 #include "run_command.h"
 #include "sim_fixture.h"
 
@@ -246,6 +249,81 @@ TEST_F(CliTest, MissingNodeDuringAWriteRun) {
     EXPECT_NE(run.out.find("Addr 0x0B\nPage 0x00 : error & stoped\n\n"), std::string::npos);
     EXPECT_NE(run.out.find(ReadBackSection(ConfigImage{})), std::string::npos);
     EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// --save FILE: after a complete read-back the memory goes to FILE, and
+// standard output is that of the same run without it.
+class CliSaveTest : public CliTest {
+protected:
+    std::string saved = dir.Path("backup.hex");
+};
+
+TEST_F(CliSaveTest, SaveWritesTheMemoryReadBackWhereverTheOptionStands) {
+    gpaksim::Chip().eeprom[0x1F] = 0xAB;
+    const std::string expected = hexfile::FormatConfigFile(gpaksim::Chip().eeprom);
+    const Strings forms[] = {
+        {"-t", "eeprom", "--save", saved},
+        {"--save", saved, "-t", "eeprom"},
+        {"--save=" + saved, "-t", "eeprom"},
+        {"FILE", "-t", "eeprom", "--save", saved},
+    };
+    for (const Strings& args : forms) {
+        std::remove(saved.c_str());
+        const RunResult run = Gpakcfg(args);
+        EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().eeprom));
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(gpaktest::ReadFile(saved), expected) << testing::PrintToString(args);
+    }
+}
+
+TEST_F(CliSaveTest, SaveAfterAWriteRunHoldsWhatTheChipHolds) {
+    const std::string example = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+    gpaksim::SetControlCode(gpaksim::Chip(), 3);
+    const RunResult run = Gpakcfg({"-t", "nvm", "-c", "3", "-w", example, "--save", saved});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ConfigImage file{};
+    ASSERT_EQ(ReadConfigFile(example, file).status, ConfigFileStatus::kRead);
+    file[0xCA] = static_cast<std::uint8_t>((file[0xCA] & 0xF0) | 3);
+    ConfigImage back{};
+    ASSERT_EQ(ReadConfigFile(saved, back).status, ConfigFileStatus::kRead);
+    EXPECT_EQ(back, file);
+    EXPECT_EQ(back, gpaksim::Chip().nvm);
+}
+
+TEST_F(CliSaveTest, AnIncompleteReadBackLeavesTheFileAsItWas) {
+    options.knobs.nacks = {{0x0A, 0x50}};
+    Restart();
+    const std::string absent = dir.Path("absent.hex");
+    for (const std::string& path : {dir.Write("backup.hex", "the last good backup\n"), absent}) {
+        const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x05\ngpakcfg: " + path +
+                               ": not saved: the read-back did not read all 16 pages; the file "
+                               "is left as it was\n");
+    }
+    EXPECT_EQ(gpaktest::ReadFile(saved), "the last good backup\n");
+    EXPECT_NE(access(absent.c_str(), F_OK), 0);
+}
+
+TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
+    const std::string path = dir.Path("none/backup.hex");
+    const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
+    EXPECT_EQ(run.err, "gpakcfg: " + path + ": not saved: cannot create a new file in " +
+                           dir.Path("none") + ": No such file or directory\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(CliSaveTest, SaveWithoutItsFileIsSkippedLikeAnyOptionWithoutItsValue) {
+    const RunResult run = Gpakcfg({"-t", "nvm", "--save"});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
 }
 
 }  // namespace
