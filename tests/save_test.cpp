@@ -141,6 +141,7 @@ TEST_F(ReplaceFileTest, WhatIsNotARegularFileOrCannotBeCreatedIsLeftAlone) {
     EXPECT_FALSE(missing.replaced);
     EXPECT_EQ(missing.error,
               "cannot create a new file in " + dir.Path("none") + ": No such file or directory");
+    EXPECT_EQ(ReplaceFile("", "x").error, "no file name");
     EXPECT_EQ(Entries(dir.Path("")), (Strings{"fifo", "sub"}));
     EXPECT_TRUE(Entries(dir.Path("sub")).empty());
 }

@@ -144,6 +144,9 @@ void SyncDirectory(const std::string& dir) {
 }  // namespace
 
 ReplaceResult ReplaceFile(const std::string& path, const std::string& content) {
+    if (path.empty()) {
+        return {false, "no file name"};
+    }
     const Target target = FollowLinks(path);
     if (!target.error.empty()) {
         return {false, target.error};
