@@ -327,3 +327,23 @@ TEST_F(CliSaveTest, SaveWithoutItsFileIsSkippedLikeAnyOptionWithoutItsValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// With --save the command line is read by getopt_long: a word that starts
+// with "--" is now a long option as a whole, no longer a run of short ones.
+TEST_F(CliTest, DoubleDashWordsAreNowLongOptionsNotShortOnes) {
+    gpaktest::TempDir files;
+    const RunResult run = Gpakcfg({"-t", "reg", "--t", "eeprom", "--sa", files.Path("b.hex")});
+    EXPECT_EQ(FirstReadAddress(), "0x08");  // "--t" no longer sets the type
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(access(files.Path("b.hex").c_str(), F_OK), 0);  // "--sa" is --save
+    for (const Strings& args :
+         {Strings{"--help", "-t", "nvm"}, Strings{"-t", "nvm", "--bus", "0"}}) {
+        Restart();
+        EXPECT_EQ(Gpakcfg(args).status, 0);  // unknown long options are skipped as before
+        EXPECT_EQ(FirstReadAddress(), "0x0A");
+    }
+}
+
+}  // namespace
