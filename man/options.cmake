@@ -26,8 +26,8 @@ function(check_options program page pattern)
   set(missing ${missing} PARENT_SCOPE)
 endfunction()
 
-# gpakcfg's usage lines start with " -x"; gpak-sim's name --long options.
-check_options(${GPAKCFG} ${GPAKCFG_PAGE} "\n -[a-zA-Z]")
+# gpakcfg's usage lines start with " -x" or " --long"; gpak-sim's name --long options.
+check_options(${GPAKCFG} ${GPAKCFG_PAGE} "\n --?[a-zA-Z][a-z-]*")
 if(GPAKSIM)
   check_options(${GPAKSIM} ${GPAKSIM_PAGE} "--[a-z][a-z-]*")
 endif()

@@ -3,10 +3,13 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "config_file/config_file.h"
+#include "config_file/save.h"
 #include "run_command.h"
 #include "sim_fixture.h"
 
@@ -72,12 +75,14 @@ std::string ReadBackSection(const ConfigImage& image) {
            "\n";
 }
 
-TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingH) {
-    const std::string usage = std::string(kBanner) +
-                              "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
-                              " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
-                              " -w is write operation, FILE is configration file path..\n"
-                              " -c control code, CODE is {0..f}. Default is 1.\n";
+TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingHNowEndsWithSave) {
+    const std::string usage =
+        std::string(kBanner) +
+        "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
+        " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
+        " -w is write operation, FILE is configration file path..\n"
+        " -c control code, CODE is {0..f}. Default is 1.\n"
+        " --save FILE writes the memory read back to FILE as a hex record file.\n";
     for (const Strings& args : {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}}) {
         const RunResult run = Gpakcfg(args);
         EXPECT_EQ(run.out, usage);
@@ -159,17 +164,22 @@ TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFails) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothing) {
+TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothingAndNowNameTheirLine) {
     struct Case {
         std::string path;
-        const char* err;
+        std::string err;
     };
     const Case cases[] = {
         {dir.Path("missing.hex"), "Config file open error: No such file or directory\n"},
         {dir.Path(""), "Config file read error: Is a directory\n"},
-        {dir.Write("empty.hex", ""), "Config file has no data records.\n"},
+        // Since the reader names the file and the line, these read
+        // "gpakcfg: FILE:LINE: no data records" instead of "Config file has
+        // no data records.".
+        {dir.Write("empty.hex", ""), "gpakcfg: " + dir.Path("empty.hex") + ":1: no data records\n"},
         {dir.Write("project.xml", "<?xml version=\"1.0\"?>\n<project/>\n"),
-         "Config file has no data records.\n"},
+         "gpakcfg: " + dir.Path("project.xml") + ":2: no data records\n"},
+        {dir.Write("bad.hex", ":10000000000102030405060708090A0B0C0D0E0F79\n"),
+         "gpakcfg: " + dir.Path("bad.hex") + ":1: checksum is 0x78, the record says 0x79\n"},
     };
     for (const Case& c : cases) {
         for (const char* type : {"nvm", "eeprom", "reg"}) {
@@ -186,7 +196,12 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
     std::string file;
     ConfigImage image{};
     for (int page = 0; page < 16; ++page) {
-        file += ":10000000" + std::string(32, static_cast<char>('0' + page % 10)) + "00\n";
+        char head[16];
+        std::snprintf(head, sizeof head, ":10%04X00", page * 16);
+        const int sum = 0x10 + page * 16 + (page % 10) * 0x11 * 16;
+        char checksum[8];
+        std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - sum % 0x100) % 0x100);
+        file += head + std::string(32, static_cast<char>('0' + page % 10)) + checksum + "\n";
         std::fill(image.begin() + page * 16, image.begin() + page * 16 + 16,
                   static_cast<std::uint8_t>((page % 10) * 0x11));
     }
@@ -234,6 +249,101 @@ TEST_F(CliTest, MissingNodeDuringAWriteRun) {
     EXPECT_NE(run.out.find("Addr 0x0B\nPage 0x00 : error & stoped\n\n"), std::string::npos);
     EXPECT_NE(run.out.find(ReadBackSection(ConfigImage{})), std::string::npos);
     EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// --save FILE: after a complete read-back the memory goes to FILE, and
+// standard output is that of the same run without it.
+class CliSaveTest : public CliTest {
+protected:
+    std::string saved = dir.Path("backup.hex");
+};
+
+TEST_F(CliSaveTest, SaveWritesTheMemoryReadBackWhereverTheOptionStands) {
+    gpaksim::Chip().eeprom[0x1F] = 0xAB;
+    const std::string expected = hexfile::FormatConfigFile(gpaksim::Chip().eeprom);
+    const Strings forms[] = {
+        {"-t", "eeprom", "--save", saved},
+        {"--save", saved, "-t", "eeprom"},
+        {"--save=" + saved, "-t", "eeprom"},
+        {"FILE", "-t", "eeprom", "--save", saved},
+    };
+    for (const Strings& args : forms) {
+        std::remove(saved.c_str());
+        const RunResult run = Gpakcfg(args);
+        EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().eeprom));
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(gpaktest::ReadFile(saved), expected) << testing::PrintToString(args);
+    }
+}
+
+TEST_F(CliSaveTest, SaveAfterAWriteRunHoldsWhatTheChipHolds) {
+    const std::string example = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+    gpaksim::SetControlCode(gpaksim::Chip(), 3);
+    const RunResult run = Gpakcfg({"-t", "nvm", "-c", "3", "-w", example, "--save", saved});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ConfigImage file{};
+    ASSERT_EQ(ReadConfigFile(example, file).status, ConfigFileStatus::kRead);
+    file[0xCA] = static_cast<std::uint8_t>((file[0xCA] & 0xF0) | 3);
+    ConfigImage back{};
+    ASSERT_EQ(ReadConfigFile(saved, back).status, ConfigFileStatus::kRead);
+    EXPECT_EQ(back, file);
+    EXPECT_EQ(back, gpaksim::Chip().nvm);
+}
+
+TEST_F(CliSaveTest, AnIncompleteReadBackLeavesTheFileAsItWas) {
+    options.knobs.nacks = {{0x0A, 0x50}};
+    Restart();
+    const std::string absent = dir.Path("absent.hex");
+    for (const std::string& path : {dir.Write("backup.hex", "the last good backup\n"), absent}) {
+        const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x05\ngpakcfg: " + path +
+                               ": not saved: the read-back did not read all 16 pages; the file "
+                               "is left as it was\n");
+    }
+    EXPECT_EQ(gpaktest::ReadFile(saved), "the last good backup\n");
+    EXPECT_NE(access(absent.c_str(), F_OK), 0);
+}
+
+TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
+    const std::string path = dir.Path("none/backup.hex");
+    const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
+    EXPECT_EQ(run.err, "gpakcfg: " + path + ": not saved: cannot create a new file in " +
+                           dir.Path("none") + ": No such file or directory\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(CliSaveTest, SaveWithoutItsFileIsSkippedLikeAnyOptionWithoutItsValue) {
+    const RunResult run = Gpakcfg({"-t", "nvm", "--save"});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// With --save the command line is read by getopt_long: a word that starts
+// with "--" is now a long option as a whole, no longer a run of short ones.
+TEST_F(CliTest, DoubleDashWordsAreNowLongOptionsNotShortOnes) {
+    gpaktest::TempDir files;
+    const RunResult run = Gpakcfg({"-t", "reg", "--t", "eeprom", "--sa", files.Path("b.hex")});
+    EXPECT_EQ(FirstReadAddress(), "0x08");  // "--t" no longer sets the type
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(access(files.Path("b.hex").c_str(), F_OK), 0);  // "--sa" is --save
+    for (const Strings& args :
+         {Strings{"--help", "-t", "nvm"}, Strings{"-t", "nvm", "--bus", "0"}}) {
+        Restart();
+        EXPECT_EQ(Gpakcfg(args).status, 0);  // unknown long options are skipped as before
+        EXPECT_EQ(FirstReadAddress(), "0x0A");
+    }
 }
 
 }  // namespace

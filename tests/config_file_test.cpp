@@ -1,5 +1,5 @@
-// The hex record reader: which lines count, where their bytes land, and the
-// files that must not count as configurations.
+// The hex record reader: which files it takes and the image they give, and
+// the files it refuses, each with the line and the reason.
 #include "config_file/config_file.h"
 
 #include <gtest/gtest.h>
@@ -11,178 +11,324 @@
 
 namespace {
 
-// A record of 16 data bytes base, base + 1, ... at load address addr.
-std::string Record(unsigned addr, unsigned base, bool lower_case = false) {
-    unsigned sum = 16 + (addr >> 8) + (addr & 0xFF);
-    char text[64];
-    std::snprintf(text, sizeof text, lower_case ? ":10%04x00" : ":10%04X00", addr);
+using Strings = std::vector<std::string>;
+using namespace std::string_literals;
+
+// A record line with its checksum; digits in upper case unless lower_case.
+std::string Rec(unsigned type, unsigned addr, const std::vector<unsigned>& data,
+                bool lower_case = false) {
+    unsigned sum = static_cast<unsigned>(data.size()) + (addr >> 8) + (addr & 0xFF) + type;
+    char text[16];
+    std::snprintf(text, sizeof text, lower_case ? ":%02x%04x%02x" : ":%02X%04X%02X",
+                  static_cast<unsigned>(data.size()), addr, type);
     std::string line = text;
-    for (unsigned i = 0; i < 16; ++i) {
-        const unsigned byte = (base + i) & 0xFF;
+    for (const unsigned byte : data) {
         sum += byte;
         std::snprintf(text, sizeof text, lower_case ? "%02x" : "%02X", byte);
         line += text;
     }
-    std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    std::snprintf(text, sizeof text, lower_case ? "%02x" : "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
     return line + text;
 }
 
-std::string SixteenRecords(const std::string& eol) {
-    std::string file;
-    for (unsigned page = 0; page < 16; ++page) {
-        file += Record(page * 16, page * 16) + eol;
+// n data bytes of the counting image from addr on.
+std::vector<unsigned> Counting(unsigned addr, unsigned n) {
+    std::vector<unsigned> data;
+    for (unsigned i = 0; i < n; ++i) {
+        data.push_back((addr + i) & 0xFF);
     }
-    return file + ":00000001FF" + eol;
+    return data;
 }
 
-ConfigImage Counting() {
+std::string Data(unsigned addr, unsigned n, bool lower_case = false) {
+    return Rec(0, addr, Counting(addr, n), lower_case);
+}
+
+const std::string kEnd = ":00000001FF";
+
+// The counting image in records of size bytes, one a line.
+Strings Lines(unsigned size, unsigned total = 256) {
+    Strings lines;
+    for (unsigned addr = 0; addr < total; addr += size) {
+        lines.push_back(Data(addr, std::min(size, total - addr)));
+    }
+    return lines;
+}
+
+std::string Join(const Strings& lines, const std::string& eol = "\n") {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + eol;
+    }
+    return text;
+}
+
+ConfigImage CountingImage(std::size_t filled = 256) {
     ConfigImage image{};
-    for (std::size_t i = 0; i < image.size(); ++i) {
+    for (std::size_t i = 0; i < filled; ++i) {
         image[i] = static_cast<std::uint8_t>(i);
-    }
-    return image;
-}
-
-// The image expected from n records of Counting(), zeros after them.
-ConfigImage FirstRecords(int n) {
-    ConfigImage image = Counting();
-    for (std::size_t i = static_cast<std::size_t>(n) * 16; i < image.size(); ++i) {
-        image[i] = 0;
     }
     return image;
 }
 
 class ConfigFileTest : public testing::Test {
 protected:
-    // Reads content as a file; image starts as garbage to prove the clearing.
-    int Read(const std::string& content) {
+    // Reads content as config.hex; the image starts as garbage to prove the clearing.
+    ConfigFileResult Read(const std::string& content) {
         image.fill(0xEE);
-        return ReadConfigFile(dir.Write("config.hex", content).c_str(), image, records);
+        return ReadConfigFile(dir.Write("config.hex", content), image);
     }
+
+    // Expects content to be taken and to give expected.
+    void ExpectTaken(const std::string& content, const ConfigImage& expected) {
+        const ConfigFileResult result = Read(content);
+        EXPECT_EQ(result.status, ConfigFileStatus::kRead) << result.refusal << "\n" << content;
+        EXPECT_EQ(image, expected) << content;
+    }
+
+    // Expects content to be refused with "config.hex:LINE: message".
+    void ExpectRefused(const std::string& content, int line, const std::string& message) {
+        const ConfigFileResult result = Read(content);
+        EXPECT_EQ(result.status, ConfigFileStatus::kRefused) << content;
+        EXPECT_EQ(result.refusal,
+                  dir.Path("config.hex") + ":" + std::to_string(line) + ": " + message)
+            << content;
+        EXPECT_EQ(image, ConfigImage{}) << "a refused file leaves nothing in the image";
+    }
+
     gpaktest::TempDir dir;
     ConfigImage image{};
-    int records = -1;
 };
 
-TEST_F(ConfigFileTest, SixteenRecordsFillTheImageInFileOrderWithLfOrCrLf) {
-    for (const char* eol : {"\n", "\r\n"}) {
-        EXPECT_EQ(Read(SixteenRecords(eol)), 1);
-        EXPECT_EQ(image, Counting());
-        EXPECT_EQ(records, 16);
+TEST_F(ConfigFileTest, FilesReadBeforeKeepTheirImage) {
+    Strings mixed_case = Lines(16);
+    for (unsigned page = 1; page < 16; page += 2) {
+        mixed_case[page] = Data(page * 16, 16, true);
+    }
+    for (const std::string eol : {"\n", "\r\n"}) {
+        for (const Strings& lines : {Lines(16), mixed_case}) {
+            Strings ended = lines;
+            ended.push_back(kEnd);
+            ExpectTaken(Join(ended, eol), CountingImage());
+            ExpectTaken(Join(lines, eol), CountingImage());  // without the end record
+            std::string no_last_break = Join(ended, eol);
+            no_last_break.resize(no_last_break.size() - eol.size());
+            ExpectTaken(no_last_break, CountingImage());
+        }
+    }
+    EXPECT_EQ(Read(Join(Lines(16))).records, 16);
+}
+
+TEST_F(ConfigFileTest, RecordsOfAnyLengthLoadOneAfterAnother) {
+    for (const unsigned size : {1u, 8u, 16u, 32u, 100u}) {
+        Strings lines = Lines(size);
+        ExpectTaken(Join(lines), CountingImage());
+        lines.push_back(kEnd);
+        ExpectTaken(Join(lines), CountingImage());
+    }
+    // The longest record, 255 bytes: a line of 521 characters.
+    const std::string longest = Data(0, 255);
+    EXPECT_EQ(longest.size(), 521u);
+    ExpectTaken(longest + "\n" + Data(255, 1) + "\n", CountingImage());
+    // Sizes mixed in one file.
+    ExpectTaken(Join({Data(0, 3), Data(3, 61), Data(64, 192)}), CountingImage());
+    EXPECT_EQ(Read(Join({Data(0, 3), Data(3, 61), Data(64, 192)})).records, 3);
+}
+
+TEST_F(ConfigFileTest, AddressRecordsOfZeroAndStartRecordsChangeNothing) {
+    const Strings headers[] = {
+        {Rec(4, 0, {0, 0})},                                 // extended linear address 0
+        {Rec(2, 0, {0, 0})},                                 // extended segment address 0
+        {Rec(4, 0, {0, 0}), Rec(5, 0, {0, 0, 0x12, 0x34})},  // start linear address
+        {Rec(3, 0, {0, 0x12, 0, 0x34})},                     // start segment address
+    };
+    for (const Strings& header : headers) {
+        Strings lines = header;
+        const Strings data = Lines(32);
+        lines.insert(lines.end(), data.begin(), data.end());
+        lines.insert(lines.begin() + 4, Rec(4, 0, {0, 0}));  // again, between the data
+        lines.push_back(kEnd);
+        ExpectTaken(Join(lines), CountingImage());
     }
 }
 
-TEST_F(ConfigFileTest, LoadAddressesTypesAndChecksumsAreNotUsed) {
-    std::string file;
-    for (unsigned page = 0; page < 16; ++page) {
-        std::string record = Record((15 - page) * 16, page * 16);
-        record[8] = '4';                // another record type
-        record[41] = record[42] = 'Z';  // a wrong checksum
-        file += record + "\n";
-    }
-    EXPECT_EQ(Read(file), 1);
-    EXPECT_EQ(image, Counting());
+TEST_F(ConfigFileTest, CrLineEndsBlankLinesAndCommentsNoLongerEndTheReading) {
+    ExpectTaken(Join(Lines(16), "\r") + kEnd + "\r", CountingImage());
+    ExpectTaken(Join(Lines(16), "\r"), CountingImage());
+    Strings lines = Lines(32);
+    lines.insert(lines.begin() + 6, "");
+    lines.insert(lines.begin() + 4, "# page 4 and on: the second half");
+    lines.insert(lines.begin() + 2, "   \t");
+    lines.insert(lines.begin(), "; made by hand, " + std::string(300, '-'));
+    lines.insert(lines.begin(), "");
+    lines.push_back(kEnd);
+    ExpectTaken(Join(lines, "\r\n"), CountingImage());
+    // Lines of any length: a comment far over 80 characters, and blanks
+    // after a record, as the reader always took them.
+    ExpectTaken(std::string(1000, '#') + "\n" + Join(Lines(16)), CountingImage());
+    ExpectTaken(Data(0, 128) + std::string(50, ' ') + "\t\n" + Data(128, 128) + "\n",
+                CountingImage());
 }
 
-TEST_F(ConfigFileTest, UpperAndLowerCaseDigitsGiveTheSameBytes) {
-    std::string file;
-    for (unsigned page = 0; page < 16; ++page) {
-        file += Record(page * 16, page * 16, page % 2 == 1) + "\n";
-    }
-    EXPECT_EQ(Read(file), 1);
-    EXPECT_EQ(image, Counting());
+TEST_F(ConfigFileTest, TheEndRecordEndsTheFile) {
+    // Fewer than 256 bytes: the rest is 0x00.
+    ExpectTaken(Data(0, 16) + "\n" + kEnd + "\n", CountingImage(16));
+    ExpectTaken(Join(Lines(8, 200)) + kEnd, CountingImage(200));
+    // Whatever follows the end record is not read.
+    ExpectTaken(Data(0, 16) + "\n" + kEnd + "\n" + Data(16, 16) + "\n:ZZ\nnot\0text\n"s,
+                CountingImage(16));
 }
 
-TEST_F(ConfigFileTest, ANonHexDigitCountsAsZero) {
-    std::string record = Record(0, 0xA0);
-    record[9] = '0';
-    record[10] = 'G';  // byte 0 becomes 0x00
-    record[11] = 'x';  // byte 1 (0xA1) becomes 0x01
-    EXPECT_EQ(Read(record + "\n"), 1);
-    EXPECT_EQ(image[0], 0x00);
-    EXPECT_EQ(image[1], 0x01);
-    EXPECT_EQ(image[2], 0xA2);
-}
-
-TEST_F(ConfigFileTest, AShortLineEndsTheReading) {
-    const std::string two = Record(0, 0) + "\n" + Record(16, 16) + "\n";
-    for (const std::string& stop :
-         {std::string("\n"), std::string(":0800200001020304050607081C\n")}) {
-        EXPECT_EQ(Read(two + stop + Record(32, 32) + "\n"), 1);
-        EXPECT_EQ(image, FirstRecords(2));
-        EXPECT_EQ(records, 2);
-    }
-}
-
-TEST_F(ConfigFileTest, ALongLineWithoutColonIsSkipped) {
-    const std::string comment = "# " + std::string(60, '-') + "\n";
-    EXPECT_EQ(Read(comment + Record(0, 0) + "\n" + comment + Record(16, 16) + "\n"), 1);
-    EXPECT_EQ(image, FirstRecords(2));
-}
-
-TEST_F(ConfigFileTest, ALineOver79CharactersIsStillOneLine) {
-    // Trailing blanks after a record, and a very long comment: the rest of
-    // such a line must not be judged as a short line of its own.
-    const std::string blanks = Record(0, 0) + std::string(50, ' ') + "\n";
-    const std::string comment = std::string(200, '#') + "\n";
-    EXPECT_EQ(Read(blanks + comment + Record(16, 16) + "\n" + Record(32, 32) + "\n"), 1);
-    EXPECT_EQ(image, FirstRecords(3));
-    EXPECT_EQ(records, 3);
-}
-
-TEST_F(ConfigFileTest, TheLastRecordWithoutLineBreakCounts) {
-    std::string file = SixteenRecords("\n");
-    file.resize(file.rfind(":00000001FF") - 1);  // drop the end record and the last line break
-    EXPECT_EQ(Read(file), 1);
-    EXPECT_EQ(image, Counting());
-    EXPECT_EQ(Read(Record(0, 0)), 1);
-    EXPECT_EQ(records, 1);
-    // Still one character short: a broken record, not a record.
-    EXPECT_EQ(Read(Record(0, 0).substr(0, 42)), 1);
-    EXPECT_EQ(records, 0);
-}
-
-TEST_F(ConfigFileTest, NothingIsStoredPastTheImage) {
-    std::string file;
-    for (unsigned page = 0; page < 17; ++page) {
-        file += Record(page * 16, page == 16 ? 0xAA : page * 16) + "\n";
-    }
-    EXPECT_EQ(Read(file), 1);
-    EXPECT_EQ(image, Counting());
-    EXPECT_EQ(records, 16);
-}
-
-TEST_F(ConfigFileTest, FewerRecordsLeaveZeros) {
-    EXPECT_EQ(Read(Record(0, 0) + "\n:00000001FF\n"), 1);
-    EXPECT_EQ(image, FirstRecords(1));
-    EXPECT_EQ(records, 1);
-}
-
-TEST_F(ConfigFileTest, FilesWithoutRecords) {
-    for (const std::string& content :
-         {std::string(""), std::string("\n"), std::string("<?xml version=\"1.0\"?>\n"),
-          std::string(":00000001FF\n")}) {
-        EXPECT_EQ(Read(content), 1);
-        EXPECT_EQ(records, 0);
-        EXPECT_EQ(image, ConfigImage{});
+TEST_F(ConfigFileTest, MalformedRecordsAreRefusedWithTheirLineAndWhatIsWrong) {
+    const std::string good = Data(0, 16);  // :10000000000102030405060708090A0B0C0D0E0F78
+    struct Case {
+        std::string line;
+        std::string message;
+    };
+    const Case cases[] = {
+        {good.substr(0, 12) + "ZZ" + good.substr(14), "'Z' at column 13 is not a hex digit"},
+        {good.substr(0, 20) + "\x01" + good.substr(21),
+         "byte 0x01 at column 21 is not a hex digit"},
+        {good.substr(0, 20) + " " + good.substr(21), "byte 0x20 at column 21 is not a hex digit"},
+        {good.substr(0, 42), "the record has an odd number of hex digits (41)"},
+        {good.substr(0, 41), "the byte count says 16 data bytes, the record holds 15"},
+        {":08" + Rec(0, 0, Counting(0, 9)).substr(3),
+         "the byte count says 8 data bytes, the record holds 9"},
+        {":", "the record is too short: 0 hex digits, at least 10 are needed"},
+        {":00000001", "the record is too short: 8 hex digits, at least 10 are needed"},
+        {good.substr(0, 41) + "79", "checksum is 0x78, the record says 0x79"},
+        {":10000000000102030405060708090a0b0c0d0e0f00", "checksum is 0x78, the record says 0x00"},
+        {Rec(6, 0, {}), "unknown record type 0x06"},
+        {Rec(1, 0, {0}), "an end record has the byte count 00, this one 01"},
+        {Rec(4, 0, {0}), "an extended linear address record has the byte count 02, this one 01"},
+        {Rec(2, 0x10, {0, 0}),
+         "an extended segment address record has the address field 0000, this one 0010"},
+        {Rec(5, 0, {0, 0}), "a start linear address record has the byte count 04, this one 02"},
+        {Rec(3, 1, {0, 0, 0, 0}),
+         "a start segment address record has the address field 0000, this one 0001"},
+    };
+    for (const Case& c : cases) {
+        // At line 3, after a record and a comment, with and without CR LF.
+        ExpectRefused(good + "\n# c\n" + c.line + "\n" + kEnd + "\n", 3, c.message);
+        ExpectRefused(good + "\r\n# c\r\n" + c.line + "\r\n" + kEnd + "\r\n", 3, c.message);
     }
 }
 
-TEST_F(ConfigFileTest, ANulByteEndsTheLineForTheLengthTest) {
-    std::string record = Record(0, 0);
+TEST_F(ConfigFileTest, ANonHexDigitIsNowRefusedInsteadOfCountingAsZero) {
+    std::string record = Data(0, 16);
+    record[10] = 'G';
+    ExpectRefused(record + "\n", 1, "'G' at column 11 is not a hex digit");
+}
+
+TEST_F(ConfigFileTest, ANulByteIsNowRefusedAnywhereBeforeTheEnd) {
+    std::string record = Data(16, 16);
     record[20] = '\0';
-    EXPECT_EQ(Read(record + "\n" + Record(16, 16) + "\n"), 1);
-    EXPECT_EQ(records, 0);
+    ExpectRefused(Data(0, 16) + "\n" + record + "\n", 2,
+                  "a NUL byte at column 21: this is not a text file");
+    ExpectRefused(Data(0, 16) + "\n# a\0b\n"s, 2,
+                  "a NUL byte at column 4: this is not a text file");
+    ExpectRefused(std::string(4096, '\0'), 1, "a NUL byte at column 1: this is not a text file");
+}
+
+TEST_F(ConfigFileTest, LoadAddressesAreNowCheckedInsteadOfIgnored) {
+    Strings swapped = Lines(16);
+    std::swap(swapped[4], swapped[5]);
+    ExpectRefused(Join(swapped), 5,
+                  "the record loads at 0x0050, but the data before it ends at 0x0040: records "
+                  "must follow one another from 0x0000, without gaps or overlaps");
+    Strings gap = Lines(16);
+    gap.erase(gap.begin() + 3);
+    ExpectRefused(Join(gap), 4,
+                  "the record loads at 0x0040, but the data before it ends at 0x0030: records "
+                  "must follow one another from 0x0000, without gaps or overlaps");
+    Strings twice = Lines(32);
+    twice.insert(twice.begin() + 2, twice[1]);
+    ExpectRefused(Join(twice), 3,
+                  "the record loads at 0x0020, but the data before it ends at 0x0040: records "
+                  "must follow one another from 0x0000, without gaps or overlaps");
+    ExpectRefused("# first\n" + Data(16, 16) + "\n", 2,
+                  "the first data record loads at 0x0010, not at 0x0000");
+}
+
+TEST_F(ConfigFileTest, MoreThan256BytesAreNowRefusedInsteadOfCutOff) {
+    Strings seventeen = Lines(16, 272);
+    ExpectRefused(Join(seventeen), 17,
+                  "the record's 16 bytes at 0x0100 reach past byte 0x00FF: more than the 256 "
+                  "bytes of a chip memory (the file is for another memory or another chip)");
+    ExpectRefused(Data(0, 255) + "\n" + Data(255, 2) + "\n", 2,
+                  "the record's 2 bytes at 0x00FF reach past byte 0x00FF: more than the 256 "
+                  "bytes of a chip memory (the file is for another memory or another chip)");
+}
+
+TEST_F(ConfigFileTest, AddressesOtherThanZeroAndASecondStartAddressAreRefused) {
+    ExpectRefused(Rec(4, 0, {0, 1}) + "\n" + Join(Lines(16)), 1,
+                  "extended linear address 0x0001 puts the data at 0x00010000, outside the "
+                  "memory at 0x0000 to 0x00FF");
+    ExpectRefused(Join(Lines(16)) + Rec(2, 0, {0x10, 0}) + "\n" + kEnd, 17,
+                  "extended segment address 0x1000 puts the data at 0x10000, outside the "
+                  "memory at 0x0000 to 0x00FF");
+    const std::string start = Rec(5, 0, {0, 0, 0, 0});
+    ExpectRefused(start + "\n" + Join(Lines(16)) + start + "\n", 18,
+                  "a second start address record");
+}
+
+TEST_F(ConfigFileTest, AFileThatMayBeCutShortIsRefused) {
+    const std::string message =
+        " of 256 data bytes without the end record :00000001FF, so it may be cut short; if "
+        "the rest is meant to be 0x00, end it with that record";
+    ExpectRefused(Join(Lines(16, 128)), 8, "the file ends after 128" + message);
+    ExpectRefused(Join(Lines(32, 224)) + "# the last one is missing\n", 8,
+                  "the file ends after 224" + message);
+    // Cut in the middle of a record: that record is malformed.
+    const std::string whole = Join(Lines(16)) + kEnd + "\n";
+    ExpectRefused(whole.substr(0, 44 * 15 + 21), 16,
+                  "the byte count says 16 data bytes, the record holds 5");
+}
+
+TEST_F(ConfigFileTest, ARecordNotAtTheStartOfItsLineIsRefusedNotSkipped) {
+    ExpectRefused(Data(0, 16) + "\n  " + Data(16, 16) + "\n" + kEnd + "\n", 2,
+                  "blanks stand before the record: a record starts at the start of its line");
+    ExpectRefused("\xEF\xBB\xBF" + Join(Lines(16)), 1,
+                  "a byte-order mark stands before the record: save the file as plain text");
+}
+
+TEST_F(ConfigFileTest, FilesWithoutDataAreRefused) {
+    ExpectRefused("", 1, "no data records");
+    ExpectRefused("\n\n", 2, "no data records");
+    ExpectRefused("<?xml version=\"1.0\"?>\n<project/>\n", 2, "no data records");
+    ExpectRefused(Rec(4, 0, {0, 0}) + "\n" + kEnd + "\n", 2,
+                  "no data records before the end record");
+    ExpectRefused(Rec(0, 0, {}) + "\n" + kEnd + "\n", 2, "no data records before the end record");
+}
+
+TEST_F(ConfigFileTest, FilesLargerThan1MiBAreRefusedWithoutReadingThemToTheEnd) {
+    const std::string refusal =
+        ": larger than 1 MiB, far more than a hex file of a 256-byte memory";
+    // Exactly 1 MiB is still read: data, then comment lines to fill it.
+    std::string file = Join(Lines(16)) + kEnd + "\n";
+    const std::string filler = "#" + std::string(1022, '-') + "\n";
+    while (file.size() + filler.size() <= (1u << 20)) {
+        file += filler;
+    }
+    file += std::string((1u << 20) - file.size() - 1, '-') + "\n";
+    ASSERT_EQ(file.size(), 1u << 20);
+    ExpectTaken(file, CountingImage());
+    const ConfigFileResult big = Read(file + "\n");
+    EXPECT_EQ(big.status, ConfigFileStatus::kRefused);
+    EXPECT_EQ(big.refusal, dir.Path("config.hex") + refusal);
+    // An endless file ends at once.
+    const ConfigFileResult zero = ReadConfigFile("/dev/zero", image);
+    EXPECT_EQ(zero.status, ConfigFileStatus::kRefused);
+    EXPECT_EQ(zero.refusal, "/dev/zero" + refusal);
 }
 
 TEST_F(ConfigFileTest, OpenAndReadFailuresKeepTheirCause) {
-    errno = 0;
-    EXPECT_EQ(ReadConfigFile(dir.Path("missing.hex").c_str(), image, records), 0);
-    EXPECT_EQ(errno, ENOENT);
-    errno = 0;
-    EXPECT_EQ(ReadConfigFile(dir.Path("").c_str(), image, records), -1);
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(records, 0);
+    const ConfigFileResult missing = ReadConfigFile(dir.Path("missing.hex"), image);
+    EXPECT_EQ(missing.status, ConfigFileStatus::kOpenFailed);
+    EXPECT_EQ(missing.error_number, ENOENT);
+    const ConfigFileResult directory = ReadConfigFile(dir.Path(""), image);
+    EXPECT_EQ(directory.status, ConfigFileStatus::kReadFailed);
+    EXPECT_EQ(directory.error_number, EISDIR);
 }
 
 }  // namespace

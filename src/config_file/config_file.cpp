@@ -1,94 +1,69 @@
 #include "config_file/config_file.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+
+#include "config_file/file_rules.h"
+#include "config_file/line_reader.h"
+#include "config_file/unique_fd.h"
 
 namespace {
 
-// A line is judged by its first 79 characters (one read of an 80-byte
-// buffer); a record with its line break is 44 characters.
-constexpr std::size_t kLineBufferSize = 80;
-constexpr std::size_t kRecordLength = 44;
-constexpr std::size_t kDataStart = 9;
+// Far more than any hex file of a 256-byte memory, and little enough to
+// read at once: a device, a log or a disk image given by mistake is
+// refused without being read to its end.
+constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return 0;
+ConfigFileResult Refused(const std::string& where, const std::string& error) {
+    ConfigFileResult result;
+    result.status = ConfigFileStatus::kRefused;
+    result.refusal = where + ": " + error;
+    return result;
 }
 
-struct Line {
-    char text[kLineBufferSize];
-    std::size_t length;  // up to the first NUL, line break included
-};
-
-// Reads one line, keeping its first 79 characters and skipping the rest of
-// it. Returns false at end of file (or on a read error) with nothing read.
-bool ReadLine(std::FILE* file, Line& line) {
-    std::size_t count = 0;
-    bool ended = false;  // the line break was read
-    bool any = false;
-    int c = 0;
-    while ((c = std::getc(file)) != EOF) {
-        any = true;
-        if (count < kLineBufferSize - 1) {
-            line.text[count++] = static_cast<char>(c);
-        }
-        if (c == '\n') {
-            ended = true;
-            break;
-        }
-    }
-    line.text[count] = '\0';
-    if (!any) {
-        return false;
-    }
-    line.length = std::strlen(line.text);
-    // A last line without its line break is judged as if it had one.
-    if (!ended && line.length == count && count < kLineBufferSize - 1) {
-        ++line.length;
-    }
-    return true;
+ConfigFileResult Failed(ConfigFileStatus status, int error_number) {
+    ConfigFileResult result;
+    result.status = status;
+    result.error_number = error_number;
+    return result;
 }
 
 }  // namespace
 
-int ReadConfigFile(const char* path, ConfigImage& image, int& records) {
+ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
-    records = 0;
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        return 0;
+    const hexfile::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen()) {
+        return Failed(ConfigFileStatus::kOpenFailed, errno);
     }
-    std::size_t pos = 0;
-    Line line{};
-    while (pos < image.size() && ReadLine(file, line)) {
-        if (line.length < kRecordLength) {
+    const hexfile::FileText file = hexfile::ReadFileText(fd.Get(), kMaxFileSize);
+    if (file.error_number != 0) {
+        return Failed(ConfigFileStatus::kReadFailed, file.error_number);
+    }
+    if (file.too_large) {
+        return Refused(path, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
+    }
+
+    hexfile::ImageRules rules(image);
+    hexfile::LineReader lines(file.text);
+    std::string error;
+    while (error.empty() && !rules.Ended()) {
+        const auto line = lines.Next();
+        if (!line) {
             break;
         }
-        if (line.text[0] != ':') {
-            continue;
-        }
-        for (std::size_t i = kDataStart; i < kDataStart + 32; i += 2) {
-            image[pos++] = static_cast<std::uint8_t>(DigitValue(line.text[i]) * 16 +
-                                                     DigitValue(line.text[i + 1]));
-        }
-        ++records;
+        error = rules.TakeLine(*line);
     }
-    const bool failed = std::ferror(file) != 0;
-    const int saved_errno = errno;
-    std::fclose(file);
-    if (failed) {
-        errno = saved_errno;
-        return -1;
+    if (error.empty()) {
+        error = rules.Finish();
     }
-    return 1;
+    if (!error.empty()) {
+        image.fill(0);
+        return Refused(path + ":" + std::to_string(std::max(lines.LineNumber(), 1)), error);
+    }
+    ConfigFileResult result;
+    result.records = rules.DataRecords();
+    return result;
 }

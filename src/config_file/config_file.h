@@ -1,15 +1,33 @@
-// Reading a hex record file (Intel HEX layout, 16 data bytes per record)
-// into a chip memory image.
+// Reading a hex record file (Intel HEX layout) into a chip memory image.
 #pragma once
+
+#include <string>
 
 #include "chip/chip.h"
 
-// Fills image with the data bytes of the file's records, in file order;
-// bytes that no record fills are 0x00. Load addresses, record types, byte
-// counts and checksums are not used. Reading ends at end of file, at the
-// first line shorter than a record, or after 16 records.
-//
-// Returns 1 when the file was read, 0 when it could not be opened and -1
-// when reading it failed; errno then holds the cause. records receives the
-// number of records stored.
-int ReadConfigFile(const char* path, ConfigImage& image, int& records);
+enum class ConfigFileStatus {
+    kRead,        // the image holds the file's data
+    kOpenFailed,  // the file could not be opened
+    kReadFailed,  // reading it failed
+    kRefused,     // it is not certain what the chip must get
+};
+
+struct ConfigFileResult {
+    ConfigFileStatus status = ConfigFileStatus::kRead;
+    int error_number = 0;  // errno of a failed open or read
+    std::string refusal;   // "FILE:LINE: what is wrong" when refused
+    int records = 0;       // the data records taken
+};
+
+// Fills image with the file's data and 0x00 after it. The file is taken
+// only when it says exactly what the memory must hold:
+//   - lines end in LF, CR LF or CR; blank lines and lines that do not
+//     start with ':' are skipped; every line that starts with ':' is a
+//     well-formed record (hex digits, byte count, checksum, known type);
+//   - data records of any length load one after another from 0x0000,
+//     256 bytes at most; extended address records must keep address 0;
+//     start address records change nothing;
+//   - the end record ends the file; without it the data fills all 256 bytes;
+//   - the file is no larger than 1 MiB.
+// Anything else is refused, and the image is left all 0x00.
+ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image);

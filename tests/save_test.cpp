@@ -1,0 +1,178 @@
+// Saving a memory as a hex record file: the file's exact form, reading it
+// back, and how a file is replaced as a whole.
+#include "config_file/save.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <random>
+
+#include "config_file/config_file.h"
+#include "run_command.h"
+
+namespace {
+
+using gpaktest::ReadFile;
+using hexfile::ReplaceFile;
+using hexfile::ReplaceResult;
+using Strings = std::vector<std::string>;
+
+Strings Entries(const std::string& dir) {
+    Strings names;
+    DIR* d = opendir(dir.c_str());
+    while (const dirent* entry = d != nullptr ? readdir(d) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    if (d != nullptr) {
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(SavedFile, HasTheFormOfOurExampleFile) {
+    const std::string example = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+    ConfigImage image{};
+    ASSERT_EQ(ReadConfigFile(example, image).status, ConfigFileStatus::kRead);
+    EXPECT_EQ(hexfile::FormatConfigFile(image), ReadFile(example));
+}
+
+TEST(SavedFile, ReadsBackToTheSameImage) {
+    gpaktest::TempDir dir;
+    std::mt19937 random(9);
+    std::vector<ConfigImage> images(4);
+    images[1].fill(0xFF);
+    for (std::size_t n = 2; n < images.size(); ++n) {
+        for (std::uint8_t& byte : images[n]) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+    }
+    for (const ConfigImage& image : images) {
+        const std::string text = hexfile::FormatConfigFile(image);
+        EXPECT_EQ(text.size(), 16u * 44 + 12);
+        EXPECT_EQ(text.find_first_of("abcdef\r"), std::string::npos);
+        ConfigImage back{};
+        const ConfigFileResult result = ReadConfigFile(dir.Write("back.hex", text), back);
+        EXPECT_EQ(result.status, ConfigFileStatus::kRead) << result.refusal;
+        EXPECT_EQ(result.records, 16);
+        EXPECT_EQ(back, image);
+    }
+}
+
+class ReplaceFileTest : public testing::Test {
+protected:
+    gpaktest::TempDir dir;
+};
+
+TEST_F(ReplaceFileTest, ANewFileGetsTheUsualPermissions) {
+    const mode_t saved = umask(027);
+    const ReplaceResult strict = ReplaceFile(dir.Path("a.hex"), "new\n");
+    umask(0);
+    const ReplaceResult open = ReplaceFile(dir.Path("b.hex"), "new\n");
+    umask(saved);
+    EXPECT_TRUE(strict.replaced) << strict.error;
+    EXPECT_TRUE(open.replaced) << open.error;
+    EXPECT_EQ(ModeOf(dir.Path("a.hex")), 0640u);
+    EXPECT_EQ(ModeOf(dir.Path("b.hex")), 0666u);
+    EXPECT_EQ(ReadFile(dir.Path("a.hex")), "new\n");
+    EXPECT_EQ(Entries(dir.Path("")), (Strings{"a.hex", "b.hex"}));
+}
+
+TEST_F(ReplaceFileTest, AReplacedFileKeepsItsPermissionsAndIsNeverWrittenInPlace) {
+    const std::string path = dir.Write("backup.hex", "old content\n");
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    // Whoever still reads the old file reads it whole: the new content is
+    // a new file, renamed over the old name.
+    std::ifstream reader(path);
+    const ReplaceResult result = ReplaceFile(path, "new content\n");
+    EXPECT_TRUE(result.replaced) << result.error;
+    EXPECT_EQ(ReadFile(path), "new content\n");
+    EXPECT_EQ(ModeOf(path), 0604u);
+    std::string old;
+    std::getline(reader, old);
+    EXPECT_EQ(old, "old content");
+    EXPECT_EQ(Entries(dir.Path("")), Strings{"backup.hex"});
+}
+
+TEST_F(ReplaceFileTest, ASymbolicLinkIsFollowedAndStays) {
+    ASSERT_EQ(mkdir(dir.Path("boards").c_str(), 0755), 0);
+    dir.Write("boards/real.hex", "old\n");
+    ASSERT_EQ(symlink("boards/real.hex", dir.Path("link.hex").c_str()), 0);
+    ASSERT_EQ(symlink("link.hex", dir.Path("link2.hex").c_str()), 0);
+    ASSERT_EQ(symlink("new.hex", dir.Path("boards/dangling.hex").c_str()), 0);
+
+    EXPECT_TRUE(ReplaceFile(dir.Path("link2.hex"), "through two links\n").replaced);
+    EXPECT_EQ(ReadFile(dir.Path("boards/real.hex")), "through two links\n");
+    EXPECT_TRUE(ReplaceFile(dir.Path("boards/dangling.hex"), "created\n").replaced);
+    EXPECT_EQ(ReadFile(dir.Path("boards/new.hex")), "created\n");
+    struct stat st {};
+    ASSERT_EQ(lstat(dir.Path("link.hex").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Entries(dir.Path("boards")), (Strings{"dangling.hex", "new.hex", "real.hex"}));
+
+    ASSERT_EQ(symlink("loop.hex", dir.Path("loop.hex").c_str()), 0);
+    const ReplaceResult loop = ReplaceFile(dir.Path("loop.hex"), "x");
+    EXPECT_FALSE(loop.replaced);
+    EXPECT_EQ(loop.error, "too many levels of symbolic links");
+}
+
+TEST_F(ReplaceFileTest, WhatIsNotARegularFileOrCannotBeCreatedIsLeftAlone) {
+    ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0644), 0);
+    for (const char* name : {"sub", "fifo"}) {
+        const ReplaceResult result = ReplaceFile(dir.Path(name), "x");
+        EXPECT_FALSE(result.replaced);
+        EXPECT_EQ(result.error, dir.Path(name) + " is not a regular file");
+    }
+    const ReplaceResult missing = ReplaceFile(dir.Path("none/backup.hex"), "x");
+    EXPECT_FALSE(missing.replaced);
+    EXPECT_EQ(missing.error,
+              "cannot create a new file in " + dir.Path("none") + ": No such file or directory");
+    EXPECT_EQ(ReplaceFile("", "x").error, "no file name");
+    EXPECT_EQ(Entries(dir.Path("")), (Strings{"fifo", "sub"}));
+    EXPECT_TRUE(Entries(dir.Path("sub")).empty());
+}
+
+// Runs check as a user other than root, in a child, when the test runs as
+// root (who may write any file); returns whether it passed.
+bool AsAnotherUser(const std::function<bool()>& check) {
+    if (geteuid() != 0) {
+        return check();
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST_F(ReplaceFileTest, AFileTheUserMayNotWriteIsLeftAsItWas) {
+    // The directory is writable, so a rename alone would replace the file.
+    ASSERT_EQ(chmod(dir.Path("").c_str(), 0777), 0);
+    const std::string path = dir.Write("locked.hex", "kept\n");
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_TRUE(AsAnotherUser([&] {
+        const ReplaceResult result = ReplaceFile(path, "new\n");
+        return !result.replaced && result.error == "cannot write " + path + ": Permission denied";
+    }));
+    EXPECT_EQ(ReadFile(path), "kept\n");
+    EXPECT_EQ(Entries(dir.Path("")), Strings{"locked.hex"});
+}
+
+}  // namespace
