@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -75,27 +76,37 @@ std::string ReadBackSection(const ConfigImage& image) {
            "\n";
 }
 
-TEST_F(CliTest, UsageWithoutArgumentsOrWithLeadingHNowEndsWithSave) {
-    const std::string usage =
-        std::string(kBanner) +
-        "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
-        " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
-        " -w is write operation, FILE is configration file path..\n"
-        " -c control code, CODE is {0..f}. Default is 1.\n"
-        " --save FILE writes the memory read back to FILE as a hex record file.\n";
-    for (const Strings& args : {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}}) {
+TEST_F(CliTest, UsageWithoutArgumentsOrWithHelpNowAnywhere) {
+    const std::string usage = std::string(kBanner) +
+                              "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n"
+                              " -t is config type, TYPE is {reg|nvm|eeprom}.\n"
+                              " -w is write operation, FILE is configration file path..\n"
+                              " -c control code, CODE is {0..f}. Default is 1.\n"
+                              " --no-verify skips comparing the memory with FILE after -w.\n"
+                              " --verify FILE compares the memory with FILE, writing nothing.\n"
+                              " --save FILE writes the memory read back to FILE as a hex record "
+                              "file.\n"
+                              " --bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.\n"
+                              " -h, --help prints this usage; --version prints the version.\n";
+    // -h and --help count anywhere now, also after -t and among mistakes.
+    for (const Strings& args :
+         {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}, Strings{"-t", "reg", "-h"},
+          Strings{"--help"}, Strings{"-t", "nvm", "-w", "missing.hex", "--help", "-z"}}) {
         const RunResult run = Gpakcfg(args);
-        EXPECT_EQ(run.out, usage);
+        EXPECT_EQ(run.out, usage) << testing::PrintToString(args);
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, 0);
     }
+    const RunResult version = Gpakcfg({"--version", "-t", "nvm"});
+    EXPECT_EQ(version.out, kBanner);
+    EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 TEST_F(CliTest, TypeMustBeGiven) {
     const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
-    for (const Strings& args : {Strings{"-t", "x"}, Strings{"-c", "2"}, Strings{"-t", ""},
-                                Strings{"-w", "-t", "nvm"}, Strings{"-w", hex}}) {
+    for (const Strings& args :
+         {Strings{"-t", "x"}, Strings{"-c", "2"}, Strings{"-t", ""}, Strings{"-w", hex}}) {
         const RunResult run = Gpakcfg(args);
         EXPECT_EQ(run.out, kBanner);
         EXPECT_EQ(run.err, "Type is not specified.");
@@ -104,7 +115,7 @@ TEST_F(CliTest, TypeMustBeGiven) {
     EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
-TEST_F(CliTest, TypeAndCodeTakeTheirFirstCharacter) {
+TEST_F(CliTest, TypeTakesItsFirstLetterAndCodeOneHexDigit) {
     struct Case {
         Strings args;
         unsigned addr;
@@ -113,16 +124,16 @@ TEST_F(CliTest, TypeAndCodeTakeTheirFirstCharacter) {
         {{"-t", "reg"}, 0x08},
         {{"-t", "Nvm"}, 0x0A},
         {{"-t", "EEPROMS"}, 0x0B},
+        {{"-tnvm"}, 0x0A},
         {{"-t", "nvm", "-c", "F"}, 0x7A},
         {{"-t", "nvm", "-c", "f"}, 0x7A},
-        {{"-t", "nvm", "-c", "12"}, 0x0A},            // only the '1' counts
-        {{"-t", "nvm", "-c", "3", "-c", "g"}, 0x1A},  // 'g' keeps 3
-        {{"-t", "nvm", "-t", "x"}, 0x0A},             // 'x' keeps nvm
-        {{"-t", "reg", "-t", "eeprom"}, 0x0B},        // the last valid one
-        {{"FILE", "-t", "nvm"}, 0x0A},                // other arguments are ignored
-        {{"-t", "nvm", "-f", "ignored", "-z"}, 0x0A},
-        {{"-t", "reg", "-h"}, 0x08},  // -h only counts first
-        {{"-t", "nvm", "-w"}, 0x0A},  // -w without its file is skipped
+        {{"-t", "nvm", "-c", "0xC"}, 0x62},
+        {{"-t", "nvm", "-c", "0x3"}, 0x1A},           // now code 3, not 0
+        {{"-t", "nvm", "-c", "3", "-c", "5"}, 0x2A},  // the last counts
+        {{"-t", "reg", "-t", "eeprom"}, 0x0B},
+        {{"-c", "2", "-t", "eeprom", "-f", "ignored"}, 0x13},
+        {{"-t", "nvm", "--bus", "1"}, 0x0A},
+        {{"--bus=/dev/i2c-1", "-t", "nvm", "--no-verify"}, 0x0A},
     };
     for (const Case& c : cases) {
         Restart();
@@ -136,13 +147,45 @@ TEST_F(CliTest, TypeAndCodeTakeTheirFirstCharacter) {
     }
 }
 
-TEST_F(CliTest, OptionsCountAfterOtherArgumentsWhateverTheEnvironment) {
-    gpaksim::SetControlCode(gpaksim::Chip(), 2);
-    setenv("POSIXLY_CORRECT", "1", 1);
-    const RunResult run = Gpakcfg({"FILE", "-t", "eeprom", "-c", "2"});
-    unsetenv("POSIXLY_CORRECT");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(FirstReadAddress(), "0x13");
+// What was skipped or taken in part before is refused now, with the
+// argument named, before any file is opened or anything is sent.
+TEST_F(CliTest, TyposAreNowRefusedBeforeAnythingIsOpened) {
+    const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
+    const std::string missing = dir.Path("missing.hex");
+    struct Case {
+        Strings args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-t", "nvm", "board.hex"}, "board.hex: not an option (a file to program goes after -w)"},
+        {{"board.hex", "-t", "nvm"}, "board.hex: not an option (a file to program goes after -w)"},
+        {{"-t", "nvm", "-w"}, "-w: FILE is missing"},
+        {{"-w", "-t", "nvm"}, "-w: FILE is missing"},
+        {{"-t", "nvm", "--save"}, "--save: FILE is missing"},
+        {{"-t", "nvm", "-c", "12"}, "-c 12: CODE is one hex digit, 0 to f"},
+        {{"-t", "nvm", "-c", "g"}, "-c g: CODE is one hex digit, 0 to f"},
+        {{"-t", "nvm", "-c", "0x"}, "-c 0x: CODE is one hex digit, 0 to f"},
+        {{"-t", "x", "-t", "nvm", "-w", missing}, "-t x: TYPE is reg, nvm or eeprom"},
+        {{"-t", "nvm", "-t", "x"}, "-t x: TYPE is reg, nvm or eeprom"},
+        {{"-t", "nvm", "-z"}, "-z: unknown option (gpakcfg -h lists them)"},
+        {{"-t", "nvm", "--sav", "x"}, "--sav: unknown option (gpakcfg -h lists them)"},
+        {{"-t", "nvm", "--t", "reg"}, "--t: unknown option (gpakcfg -h lists them)"},
+        {{"-t", "nvm", "--bus", "i2c-1"}, "--bus i2c-1: a bus number (/dev/i2c-N) or a path"},
+        {{"-t", "nvm", "--no-verify=yes"}, "--no-verify: takes no value"},
+        {{"-t", "nvm", "--", "-w", missing}, "-w: not an option (a file to program goes after -w)"},
+        {{"-t", "reg", "--verify", missing},
+         "--verify: the registers hold live bits, so they are never compared"},
+        {{"-t", "nvm", "-w", missing, "--verify", hex},
+         "--verify: not with -w, whose run compares by itself"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = Gpakcfg(c.args);
+        EXPECT_EQ(run.err, "gpakcfg: " + c.err + "\n") << testing::PrintToString(c.args);
+        EXPECT_EQ(run.out, kBanner);
+        EXPECT_EQ(run.status, 255);
+    }
+    EXPECT_TRUE(gpaksim::Transfers().empty());
+    EXPECT_EQ(gpaksim::OpenCount(), 0);
 }
 
 TEST_F(CliTest, ReadBackPrintsTheMemoryAsATable) {
@@ -236,18 +279,29 @@ TEST_F(CliTest, FailedPageWriteFailsTheRun) {
     EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x00\n");
 }
 
-TEST_F(CliTest, MissingNodeDuringAWriteRun) {
+// One open error and a hint now, and no erase command is sent.
+TEST_F(CliTest, MissingNodeNowStopsAWriteRunBeforeItsErase) {
     options.no_node = true;
     Restart();
     const RunResult run =
         Gpakcfg({"-t", "eeprom", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
-    std::string open_errors;
-    for (int i = 0; i < 16 + 2 + 1 + 1; ++i) {  // erases, resets, first page write, first read
-        open_errors += "Device open error: No such file or directory\n";
-    }
-    EXPECT_EQ(run.err, open_errors + "Read error at Addr 0x0B, Page 0x00\n");
-    EXPECT_NE(run.out.find("Addr 0x0B\nPage 0x00 : error & stoped\n\n"), std::string::npos);
-    EXPECT_NE(run.out.find(ReadBackSection(ConfigImage{})), std::string::npos);
+    EXPECT_EQ(run.err.find("Device open error: No such file or directory\ngpakcfg: /dev/i2c-1: "
+                           "no such bus: enable I2C"),
+              0u)
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2);
+    EXPECT_EQ(run.out.find("Erase"), std::string::npos);
+    EXPECT_EQ(run.out.find("complete"), std::string::npos);
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(CliTest, MissingNodeInAReadRunPrintsZerosOnce) {
+    options.no_node = true;
+    Restart();
+    const RunResult run = Gpakcfg({"-t", "reg"});
+    EXPECT_EQ(run.out, kBanner + ReadBackSection(ConfigImage{}));
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
+    EXPECT_NE(run.err.find("Read error at Addr 0x08, Page 0x00\n"), std::string::npos);
     EXPECT_EQ(run.status, 1);
 }
 
@@ -269,7 +323,7 @@ TEST_F(CliSaveTest, SaveWritesTheMemoryReadBackWhereverTheOptionStands) {
         {"-t", "eeprom", "--save", saved},
         {"--save", saved, "-t", "eeprom"},
         {"--save=" + saved, "-t", "eeprom"},
-        {"FILE", "-t", "eeprom", "--save", saved},
+        {"-t", "eeprom", "--save", saved, "--"},
     };
     for (const Strings& args : forms) {
         std::remove(saved.c_str());
@@ -319,31 +373,10 @@ TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CliSaveTest, SaveWithoutItsFileIsSkippedLikeAnyOptionWithoutItsValue) {
-    const RunResult run = Gpakcfg({"-t", "nvm", "--save"});
-    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-}
-
 }  // namespace
 
 namespace {
 
 // With --save the command line is read by getopt_long: a word that starts
 // with "--" is now a long option as a whole, no longer a run of short ones.
-TEST_F(CliTest, DoubleDashWordsAreNowLongOptionsNotShortOnes) {
-    gpaktest::TempDir files;
-    const RunResult run = Gpakcfg({"-t", "reg", "--t", "eeprom", "--sa", files.Path("b.hex")});
-    EXPECT_EQ(FirstReadAddress(), "0x08");  // "--t" no longer sets the type
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(access(files.Path("b.hex").c_str(), F_OK), 0);  // "--sa" is --save
-    for (const Strings& args :
-         {Strings{"--help", "-t", "nvm"}, Strings{"-t", "nvm", "--bus", "0"}}) {
-        Restart();
-        EXPECT_EQ(Gpakcfg(args).status, 0);  // unknown long options are skipped as before
-        EXPECT_EQ(FirstReadAddress(), "0x0A");
-    }
-}
-
 }  // namespace

@@ -105,11 +105,13 @@ TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
     for (int row = 0; row < 16; ++row) {
         EXPECT_EQ(Row(absent.out, row), std::string(32, '0'));
     }
+    // The node is now opened once, for the bus's check, with a hint.
     const CommandResult no_node = Gpakcfg({"--no-node"}, {"-t", "reg"});
     EXPECT_EQ(no_node.status, 1);
-    EXPECT_EQ(no_node.err,
-              "Device open error: No such file or directory\n"
-              "Read error at Addr 0x08, Page 0x00\n");
+    EXPECT_EQ(no_node.err.find("Device open error: No such file or directory\n"
+                               "gpakcfg: /dev/i2c-1: no such bus: enable I2C"),
+              0u);
+    EXPECT_NE(no_node.err.find("\nRead error at Addr 0x08, Page 0x00\n"), std::string::npos);
 }
 
 TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {

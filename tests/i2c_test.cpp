@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 
+#include "i2c/bus_lock.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -111,6 +113,38 @@ TEST_F(I2cTest, BadLengthsNeverReachTheBus) {
     EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), 0x10000), -1);
     EXPECT_TRUE(gpaksim::Transfers().empty());
     EXPECT_EQ(gpaksim::OpenCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The run's hold on the bus, in the test's own process.
+class BusLockTest : public gpaktest::SimTest {};
+
+TEST_F(BusLockTest, ANodeThatIsNoAdapterIsSaidSo) {
+    testing::internal::CaptureStderr();
+    const gpakcfg::BusLock lock = gpakcfg::BusLock::Acquire("/dev/null", std::chrono::seconds(1));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "gpakcfg: /dev/null is not an I2C adapter (I2C_FUNCS: Inappropriate ioctl for "
+              "device)\n");
+    EXPECT_EQ(lock.Status(), gpakcfg::BusStatus::kNotI2c);
+}
+
+TEST_F(BusLockTest, ASecondHolderWaitsThenGivesUp) {
+    const gpakcfg::BusLock first = gpakcfg::BusLock::Acquire("/dev/i2c-1", std::chrono::seconds(1));
+    ASSERT_TRUE(first.Ready());
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    const gpakcfg::BusLock second =
+        gpakcfg::BusLock::Acquire("/dev/i2c-1", std::chrono::milliseconds(300));
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "gpakcfg: /dev/i2c-1 is in use by another gpakcfg run; waiting up to 1 s\n"
+              "gpakcfg: /dev/i2c-1 is still in use; nothing was sent to the chip\n");
+    EXPECT_EQ(second.Status(), gpakcfg::BusStatus::kBusy);
+    EXPECT_GE(waited.count(), 0.3);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace

@@ -1,3 +1,7 @@
 #include "cli/cli.h"
+#include "cli/output.h"
 
-int main(int argc, char* argv[]) { return RunGpakcfg(argc, argv); }
+int main(int argc, char* argv[]) {
+    cli::PrepareStandardStreams();
+    return RunGpakcfg(argc, argv);
+}

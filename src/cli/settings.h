@@ -9,19 +9,37 @@
 
 namespace cli {
 
-struct Settings {
-    bool usage = false;  // print the usage and do nothing else
-    ConfigType type = kConfigUnset;
-    std::uint8_t code = 1;
-    std::optional<std::string> write_file;  // -w: program the memory from it
-    std::optional<std::string> save_file;   // --save: write the read-back to it
+enum class Action {
+    kRun,
+    kUsage,    // no arguments, -h or --help: the usage, and nothing else
+    kVersion,  // --version: the banner, and nothing else
 };
 
-// Reads the command line leniently: options count wherever they stand;
-// other arguments, unknown options and options without their argument are
-// skipped; -t and -c take the first character of their value and keep the
-// earlier value when it is not valid; the last valid value counts. No
-// arguments, or -h as the first one, ask for the usage.
-Settings ParseSettings(int argc, char* argv[]);
+struct Settings {
+    Action action = Action::kRun;
+    ConfigType type = kConfigUnset;
+    std::uint8_t code = 1;
+    std::optional<std::string> write_file;   // -w: program the memory from it
+    std::optional<std::string> verify_file;  // --verify: compare the memory with it
+    std::optional<std::string> save_file;    // --save: write the read-back to it
+    bool verify = true;                      // --no-verify: a write run does not compare
+    std::string bus;                         // --bus: the node; /dev/i2c-1 by default
+};
+
+struct ParsedSettings {
+    Settings settings;
+    // Why the command line is refused, naming the argument at fault;
+    // empty when it is usable.
+    std::string error;
+};
+
+// Reads the command line. Options count wherever they stand; -t takes the
+// first letter of its value (either case) and -c one hex digit, 0x before
+// it allowed; of an option given twice the last counts; -f takes an
+// argument and has no effect. Anything else is refused: an unknown option,
+// an option without its argument, an argument that is not an option, a -t
+// of another letter while another -t is valid, a -c that is not one hex
+// digit. No -t at all (or only -t of other letters) leaves the type unset.
+ParsedSettings ParseSettings(int argc, char* argv[]);
 
 }  // namespace cli

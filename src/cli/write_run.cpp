@@ -2,58 +2,90 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/interruption.h"
 #include "config_file/config_file.h"
-#include "config_file/save.h"
+#include "i2c/bus_lock.h"
+#include "i2c/i2c.h"
 
-int WriteRun(const cli::Settings& settings, ConfigImage& image) {
-    const ConfigFileResult file = ReadConfigFile(*settings.write_file, image);
-    // Nothing reaches the chip before the file is known to be usable: an
-    // erase of the NVM costs a program cycle and the user's configuration.
-    switch (file.status) {
-        case ConfigFileStatus::kRead:
-            break;
-        case ConfigFileStatus::kOpenFailed:
-            std::fprintf(stderr, "Config file open error: %s\n", std::strerror(file.error_number));
-            return kExitUsage;
-        case ConfigFileStatus::kReadFailed:
-            std::fprintf(stderr, "Config file read error: %s\n", std::strerror(file.error_number));
-            return kExitUsage;
-        case ConfigFileStatus::kRefused:
-            std::fprintf(stderr, "gpakcfg: %s\n", file.refusal.c_str());
-            return kExitUsage;
-    }
+namespace {
 
-    PrintHeading("Configration file.");
-    DumpData(image);
-    std::printf("\n");
-
+// The erase and write sections, in the window that no signal cuts short.
+// Returns true when all 16 pages were written; sent is the image as the
+// chip received it.
+bool Program(const cli::Settings& settings, ConfigImage& sent) {
+    const cli::ProgrammingWindow window;
     if (settings.type != kConfigReg) {
         PrintHeading("Erase chip configration.");
         EraseConfigData(settings.code, settings.type);
         std::printf("\n");
     }
-
     PrintHeading("Write configration data.");
-    const bool written = WriteConfigData(settings.code, settings.type, image);
+    const bool written = WriteConfigData(settings.code, settings.type, sent);
     std::printf("\n");
-    return written ? kExitOk : kExitFailed;
+    return written;
 }
 
-int SaveRun(const cli::Settings& settings, bool complete, const ConfigImage& image) {
-    const std::string& path = *settings.save_file;
-    // A backup with zeros for the pages not read would program back as
-    // a configuration the chip never held.
+const char* Outcome(bool written, bool complete, bool verified, const cli::Settings& settings) {
+    if (!written) {
+        return "a page write failed, so the memory does not hold the file";
+    }
     if (!complete) {
-        std::fprintf(stderr,
-                     "gpakcfg: %s: not saved: the read-back did not read all 16 pages; "
-                     "the file is left as it was\n",
-                     path.c_str());
+        return "the chip is programmed, but could not be read back";
+    }
+    if (settings.type == kConfigReg || !settings.verify) {
+        return "the chip is programmed (not compared with the file)";
+    }
+    return verified ? "the chip is programmed and holds the file"
+                    : "the chip is programmed, but does not hold the file";
+}
+
+}  // namespace
+
+bool LoadConfigFile(const std::string& path, ConfigImage& image) {
+    const ConfigFileResult file = ReadConfigFile(path, image);
+    switch (file.status) {
+        case ConfigFileStatus::kRead:
+            return true;
+        case ConfigFileStatus::kOpenFailed:
+            std::fprintf(stderr, "Config file open error: %s\n", std::strerror(file.error_number));
+            return false;
+        case ConfigFileStatus::kReadFailed:
+            std::fprintf(stderr, "Config file read error: %s\n", std::strerror(file.error_number));
+            return false;
+        case ConfigFileStatus::kRefused:
+            std::fprintf(stderr, "gpakcfg: %s\n", file.refusal.c_str());
+            return false;
+    }
+    return false;
+}
+
+int WriteRun(const cli::Settings& settings) {
+    ConfigImage image{};
+    // Nothing reaches the chip before the file is known to be usable: an
+    // erase of the NVM costs a program cycle and the user's configuration.
+    if (!LoadConfigFile(*settings.write_file, image)) {
+        return kExitUsage;
+    }
+    PrintHeading("Configration file.");
+    DumpData(image);
+    std::printf("\n");
+
+    // Nor before the bus is known to be there, and this run's alone.
+    const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
+    if (!bus.Ready()) {
         return kExitFailed;
     }
-    const hexfile::ReplaceResult saved = hexfile::SaveConfigFile(path, image);
-    if (!saved.replaced) {
-        std::fprintf(stderr, "gpakcfg: %s: not saved: %s\n", path.c_str(), saved.error.c_str());
-        return kExitFailed;
+    ConfigImage sent = image;
+    const bool written = Program(settings, sent);
+
+    const bool complete = ReadBack(settings, true, image);
+    // The registers hold live bits: they are never compared.
+    const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
+    const bool verified = compare && VerifyConfigData(settings.code, settings.type, sent, image);
+    int status = written && complete && (verified || !compare) ? kExitOk : kExitFailed;
+    if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
+        status = kExitFailed;
     }
-    return kExitOk;
+    cli::EndIfInterrupted(Outcome(written, complete, verified, settings), status);
+    return status;
 }

@@ -69,9 +69,7 @@ BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait
     }
     if (!TryLock(lock.fd_.Get())) {
         std::fprintf(stderr, "gpakcfg: %s is in use by another gpakcfg run; waiting up to %lld s\n",
-                     node.c_str(),
-                     static_cast<long long>(
-                         std::chrono::duration_cast<std::chrono::seconds>(wait_limit).count()));
+                     node.c_str(), static_cast<long long>((wait_limit.count() + 999) / 1000));
         const auto deadline = std::chrono::steady_clock::now() + wait_limit;
         bool locked = false;
         // poll() waits in real time, also where the sleeps are simulated.

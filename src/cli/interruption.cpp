@@ -1,0 +1,111 @@
+#include "cli/interruption.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/output.h"
+
+namespace cli {
+
+namespace {
+
+struct Caught {
+    int number;
+    const char* notice;  // written from the handler, so made beforehand
+};
+
+constexpr Caught kSignals[] = {
+    {SIGINT, "gpakcfg: SIGINT: the run stops as soon as the chip is programmed\n"},
+    {SIGTERM, "gpakcfg: SIGTERM: the run stops as soon as the chip is programmed\n"},
+    {SIGHUP, "gpakcfg: SIGHUP: the run stops as soon as the chip is programmed\n"},
+    {SIGQUIT, "gpakcfg: SIGQUIT: the run stops as soon as the chip is programmed\n"},
+    {SIGPIPE, "gpakcfg: SIGPIPE: the run stops as soon as the chip is programmed\n"},
+};
+constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+
+volatile sig_atomic_t g_caught = 0;
+struct sigaction g_previous[kCount];
+
+void OnSignal(int number) {
+    if (g_caught != 0) {
+        return;
+    }
+    g_caught = number;
+    for (const Caught& caught : kSignals) {
+        if (caught.number == number) {
+            // Straight to the kernel: nothing in between may be interrupted.
+            syscall(SYS_write, STDERR_FILENO, caught.notice, std::strlen(caught.notice));
+        }
+    }
+}
+
+const char* Name(int number) {
+    switch (number) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        case SIGQUIT:
+            return "SIGQUIT";
+        default:
+            return "SIGPIPE";
+    }
+}
+
+}  // namespace
+
+ProgrammingWindow::ProgrammingWindow() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESTART;  // transfers and writes go on; pauses are resumed
+    sigemptyset(&action.sa_mask);
+    for (const Caught& caught : kSignals) {
+        sigaddset(&action.sa_mask, caught.number);
+    }
+    for (std::size_t i = 0; i < kCount; ++i) {
+        sigaction(kSignals[i].number, nullptr, &g_previous[i]);
+        // One the run was started to ignore (nohup, a background job) stays ignored.
+        if (g_previous[i].sa_handler != SIG_IGN) {
+            sigaction(kSignals[i].number, &action, nullptr);
+        }
+    }
+}
+
+// After a signal was caught the run still reads back and verifies, and
+// ends by that signal: the others stay caught until then.
+ProgrammingWindow::~ProgrammingWindow() {
+    if (g_caught != 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < kCount; ++i) {
+        sigaction(kSignals[i].number, &g_previous[i], nullptr);
+    }
+}
+
+int CaughtSignal() { return g_caught; }
+
+void EndIfInterrupted(const char* outcome, int status) {
+    const int number = g_caught;
+    if (number == 0) {
+        return;
+    }
+    std::fprintf(stderr, "gpakcfg: ended by %s: %s\n", Name(number), outcome);
+    FinishOutput(status);
+    std::fflush(nullptr);
+    std::signal(number, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, number);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(number);
+    std::_Exit(128 + number);  // should the signal be ignored after all
+}
+
+}  // namespace cli

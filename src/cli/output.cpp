@@ -1,0 +1,70 @@
+#include "cli/output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/cli.h"
+
+namespace cli {
+
+namespace {
+
+int g_write_error = 0;  // errno of the first failed write to standard output
+
+// Standard output through a stream of our own, so that the cause of a
+// failed write is kept: the C library's stream forgets it.
+ssize_t WriteOut(void* /*cookie*/, const char* buf, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(STDOUT_FILENO, buf + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (g_write_error == 0) {
+                g_write_error = n < 0 ? errno : EIO;
+            }
+            return done > 0 ? static_cast<ssize_t>(done) : -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+void PrepareStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free descriptor: this one.
+            const int null_fd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (null_fd != fd && null_fd >= 0) {
+                close(null_fd);
+            }
+        }
+    }
+    cookie_io_functions_t functions{};
+    functions.write = WriteOut;
+    if (std::FILE* out = fopencookie(nullptr, "w", functions)) {
+        stdout = out;  // a plain variable in the GNU C library
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+}
+
+int FinishOutput(int status) {
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    if (!failed) {
+        return status;
+    }
+    const int error = g_write_error != 0 ? g_write_error : errno;
+    std::fprintf(stderr, "gpakcfg: write error: %s\n",
+                 error != 0 ? std::strerror(error) : "standard output");
+    std::clearerr(stdout);
+    return status == kExitOk ? kExitFailed : status;
+}
+
+}  // namespace cli

@@ -1,0 +1,18 @@
+// The run's standard streams: descriptors 0 to 2 always open, standard
+// output line-buffered and its write errors counted.
+#pragma once
+
+namespace cli {
+
+// Before anything else: opens /dev/null on each of descriptors 0, 1 and 2
+// that is closed (else the first file the run opens, the bus node among
+// them, would take its place and receive the run's output), and makes
+// standard output line-buffered, remembering why a write to it failed.
+void PrepareStandardStreams();
+
+// At the end of a run: flushes standard output and, when writing it
+// failed, says "gpakcfg: write error: ..." on standard error. Returns the
+// run's status, 1 in place of 0 after a write error.
+int FinishOutput(int status);
+
+}  // namespace cli
