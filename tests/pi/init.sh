@@ -30,31 +30,81 @@ clock_ns() {
     sed -n 's/^now at \([0-9]*\) nsecs$/\1/p;3q' /proc/timer_list
 }
 
-# Runs one gpakcfg command. Standard output and standard error are kept
-# apart so that the host can tell which stream each line went to.
-run() {
+# Prints what a gpakcfg command printed and its status. Standard output and
+# standard error are kept apart so that the host can tell which stream each
+# line went to.
+report() { # STATUS OUT ERR ARGS...
+    status=$1 out=$2 err=$3
+    shift 3
     echo "@@ BEGIN gpakcfg $*"
-    echo "@@ CLOCK start $(clock_ns) uptime $(cut -d' ' -f1 /proc/uptime)"
-    gpakcfg "$@" > /tmp/stdout 2> /tmp/stderr
-    status=$?
-    echo "@@ CLOCK end $(clock_ns) uptime $(cut -d' ' -f1 /proc/uptime)"
     echo "@@ STDOUT"
-    cat /tmp/stdout
+    cat "$out"
     # A last line without its line break still ends before the next marker.
-    [ -n "$(tail -c 1 /tmp/stdout)" ] && echo
+    [ -n "$(tail -c 1 "$out")" ] && echo
     echo "@@ STDERR"
-    cat /tmp/stderr
-    [ -n "$(tail -c 1 /tmp/stderr)" ] && echo
+    cat "$err"
+    [ -n "$(tail -c 1 "$err")" ] && echo
     echo "@@ END status $status"
 }
 
+# Runs one gpakcfg command, with the guest's clock before and after it.
+run() {
+    echo "@@ CLOCK gpakcfg $* start $(clock_ns)"
+    gpakcfg "$@" > /tmp/stdout 2> /tmp/stderr
+    status=$?
+    echo "@@ CLOCK gpakcfg $* end $(clock_ns)"
+    report $status /tmp/stdout /tmp/stderr "$@"
+}
+
+# Runs one gpakcfg command and sends it SIGINT one second in, as Ctrl-C
+# would (in the foreground: a background job would have SIGINT ignored).
+interrupted() {
+    ( sleep 1; kill -INT $(pidof gpakcfg) ) &
+    run "$@"
+    wait
+}
+
+# Runs two gpakcfg commands at once on the bus; their arguments are
+# separated by "--".
+together() {
+    a=""
+    while [ "$1" != "--" ]; do a="$a $1"; shift; done
+    shift
+    gpakcfg $a > /tmp/a.out 2> /tmp/a.err &
+    pid_a=$!
+    gpakcfg "$@" > /tmp/b.out 2> /tmp/b.err &
+    pid_b=$!
+    wait $pid_a
+    status_a=$?
+    wait $pid_b
+    status_b=$?
+    report $status_a /tmp/a.out /tmp/a.err $a
+    report $status_b /tmp/b.out /tmp/b.err "$@"
+}
+
 # Control code 1: registers at 0x08, NVM at 0x0A, EEPROM at 0x0B; NVM pages
-# are written at 0x02. Nothing answers at control codes 3 and 5.
+# are written at 0x02, which is also the NVM at control code 0. Nothing
+# answers at control codes 3 and 5. Bus 0 has a memory at 0x0B.
 run -t eeprom -w /data/sample.hex
-run -t nvm -w /data/sample.hex
+# At control code 1 the NVM is written at 0x02 and read back at 0x0A, two
+# memories here: the comparison is left out.
+run -t nvm -w /data/sample.hex --no-verify
 run -t nvm -c 0
 run -t reg -c 5
 run -t eeprom -c 3 -w /data/sample.hex
+interrupted -t nvm -c 0 -w /data/other.hex
+together -c 0 -t nvm -w /data/sample.hex -- -c 0 -t nvm -w /data/other.hex
+run -c 0 -t nvm --verify /data/sample.hex
+run -c 0 -t nvm --verify /data/other.hex
+run --bus 0 -t eeprom -w /data/other.hex
+run -t eeprom --verify /data/sample.hex
+run -t eeprom --verify /data/other.hex
+run -t eeprom --save /tmp/saved.hex
+run -t eeprom -w /tmp/saved.hex
+echo "@@ SAVED"
+cat /tmp/saved.hex
+echo "@@ END SAVED"
+run --bus 7 -t nvm -w /data/sample.hex
 
 echo "@@ DMESG"
 dmesg
