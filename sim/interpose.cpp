@@ -31,6 +31,8 @@ F Next(const char* name) {
 
 }  // namespace
 
+// The overrides are what the library exports.
+#pragma GCC visibility push(default)
 extern "C" {
 
 int open(const char* path, int flags, ...) {
@@ -171,3 +173,4 @@ int __clock_nanosleep_time64(clockid_t clock, int flags, const ov::Timespec64* r
 #endif
 
 }  // extern "C"
+#pragma GCC visibility pop

@@ -45,21 +45,28 @@ bool WriteAll(int fd, std::string_view text) {
 }
 
 bool ReadWhole(int fd, std::string& text, std::size_t limit) {
-    text.clear();
-    char chunk[4096];
-    while (text.size() < limit) {
-        const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()));
+    // One read of up to limit bytes takes a state file whole.
+    text.resize(limit);
+    std::size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = pread(fd, &text[got], limit - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
+            text.clear();
             return false;
         }
         if (n == 0) {
             break;
         }
-        text.append(chunk, static_cast<std::size_t>(n));
+        const bool short_read = static_cast<std::size_t>(n) < limit - got;
+        got += static_cast<std::size_t>(n);
+        if (short_read) {
+            break;  // a regular file reads short only at its end
+        }
     }
+    text.resize(got);
     return true;
 }
 

@@ -86,8 +86,9 @@ bool SharedChip::Save(std::string& error) {
     }
     // Rewritten in place: the file keeps its inode, on which the programs'
     // own locks of the node are taken.
+    const bool same_length = text.size() == saved_text_.size();
     if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
-        ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
+        (!same_length && ftruncate(fd_, static_cast<off_t>(text.size())) != 0)) {
         error = Failure("cannot write it");
         saved_text_.clear();
         return false;

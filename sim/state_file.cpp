@@ -29,12 +29,6 @@ constexpr Block kPointerBlocks[] = {kRegisters, kNvm, kEeprom};
 
 const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
 
-void AppendHex(std::string& text, std::uint8_t byte) {
-    constexpr char kDigits[] = "0123456789abcdef";
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-}
-
 // Words of the text, '#' comments skipped. Parsed after every transfer, so
 // by hand rather than with streams.
 class Words {
@@ -185,39 +179,86 @@ ParsedState ParseState(std::string_view text, bool virtual_time) {
     return parsed;
 }
 
-std::string FormatState(const SimState& state, bool virtual_time) {
-    const ChipState& chip = state.chip;
-    std::string text;
-    text.reserve(2700);
-    text += "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
-    char line[128];
-    std::snprintf(line, sizeof line, "clock %-9s %20" PRId64 "\n", ClockName(virtual_time),
-                  virtual_time ? state.virtual_now_ns : 0);
-    text += line;
-    std::snprintf(line, sizeof line, "busy-until %-9s %20" PRId64 "\n", ClockName(virtual_time),
-                  chip.busy_until_ns);
-    text += line;
-    text += "pointers";
-    for (const Block block : kPointerBlocks) {
-        text += ' ';
-        AppendHex(text, chip.pointers[block]);
+namespace {
+
+// Written after every transfer: into a buffer of the final size, without
+// formatted output.
+class Writer {
+public:
+    explicit Writer(std::size_t size) { text_.resize(size); }
+    void Text(std::string_view text) {
+        text.copy(&text_[at_], text.size());
+        at_ += text.size();
     }
-    text += '\n';
-    for (const Section& s : kSections) {
-        text += s.name;
-        text += '\n';
-        const Memory& memory = chip.*(s.memory);
-        for (std::size_t row = 0; row < 16; ++row) {
-            AppendHex(text, static_cast<std::uint8_t>(row * 16));
-            text += ':';
-            for (std::size_t col = 0; col < 16; ++col) {
-                text += ' ';
-                AppendHex(text, memory[row * 16 + col]);
-            }
-            text += '\n';
+    void Char(char c) { text_[at_++] = c; }
+    void Hex(std::uint8_t byte) {
+        constexpr char kDigits[] = "0123456789abcdef";
+        Char(kDigits[byte >> 4]);
+        Char(kDigits[byte & 0x0F]);
+    }
+    // A field of width characters: name, blanks, then the number.
+    void Field(std::string_view name, std::size_t width, std::int64_t value) {
+        char digits[24];
+        std::size_t n = 0;
+        auto v = static_cast<std::uint64_t>(value < 0 ? 0 : value);
+        do {
+            digits[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        Text(name);
+        for (std::size_t pad = name.size() + n; pad < width; ++pad) {
+            Char(' ');
+        }
+        while (n > 0) {
+            Char(digits[--n]);
         }
     }
-    return text;
+    std::string Take() {
+        text_.resize(at_);
+        return std::move(text_);
+    }
+
+private:
+    std::string text_;
+    std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::string FormatState(const SimState& state, bool virtual_time) {
+    const ChipState& chip = state.chip;
+    constexpr std::string_view kHeader =
+        "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
+    Writer out(kHeader.size() + 2 * 41 + 20 + 3 * (16 + 16 * 52));
+    out.Text(kHeader);
+    const std::string_view clock = virtual_time ? "virtual  " : "monotonic";
+    out.Text("clock ");
+    out.Field(clock, 30, virtual_time ? state.virtual_now_ns : 0);
+    out.Char('\n');
+    out.Text("busy-until ");
+    out.Field(clock, 30, chip.busy_until_ns);
+    out.Char('\n');
+    out.Text("pointers");
+    for (const Block block : kPointerBlocks) {
+        out.Char(' ');
+        out.Hex(chip.pointers[block]);
+    }
+    out.Char('\n');
+    for (const Section& s : kSections) {
+        out.Text(s.name);
+        out.Char('\n');
+        const Memory& memory = chip.*(s.memory);
+        for (std::size_t row = 0; row < 16; ++row) {
+            out.Hex(static_cast<std::uint8_t>(row * 16));
+            out.Char(':');
+            for (std::size_t col = 0; col < 16; ++col) {
+                out.Char(' ');
+                out.Hex(memory[row * 16 + col]);
+            }
+            out.Char('\n');
+        }
+    }
+    return out.Take();
 }
 
 ParsedState LoadStateFile(const std::string& path, bool virtual_time) {
