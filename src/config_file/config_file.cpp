@@ -7,7 +7,7 @@
 
 #include "config_file/file_rules.h"
 #include "config_file/line_reader.h"
-#include "config_file/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ ConfigFileResult Failed(ConfigFileStatus status, int error_number) {
 
 ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
-    const hexfile::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const gpakcfg::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.IsOpen()) {
         return Failed(ConfigFileStatus::kOpenFailed, errno);
     }

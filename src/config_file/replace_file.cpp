@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "config_file/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace hexfile {
+
+using gpakcfg::UniqueFd;
 
 namespace {
 

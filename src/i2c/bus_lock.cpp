@@ -46,7 +46,7 @@ bool TryLock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait_limit) {
     BusLock lock;
     lock.fd_ = UniqueFd(open(node.c_str(), O_RDWR | O_CLOEXEC));
-    if (!lock.fd_.Valid()) {
+    if (!lock.fd_.IsOpen()) {
         const int error = errno;
         std::fprintf(stderr, "Device open error: %s\n", std::strerror(error));
         PrintHint(node, error);

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "i2c/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace gpakcfg {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <new>
 
-#include "i2c/unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string& Device() {
 // nothing is cached between calls.
 gpakcfg::UniqueFd OpenDevice() {
     gpakcfg::UniqueFd fd(open(Device().c_str(), O_RDWR));
-    if (!fd.Valid()) {
+    if (!fd.IsOpen()) {
         std::fprintf(stderr, "Device open error: %s\n", std::strerror(errno));
     }
     return fd;
@@ -49,7 +49,7 @@ int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
         return 0;
     }
     const gpakcfg::UniqueFd fd = OpenDevice();
-    if (!fd.Valid()) {
+    if (!fd.IsOpen()) {
         return 0;
     }
     std::uint8_t reg_byte = reg;
@@ -71,7 +71,7 @@ int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int 
         return -1;
     }
     gpakcfg::UniqueFd fd = OpenDevice();
-    if (!fd.Valid()) {
+    if (!fd.IsOpen()) {
         return -1;
     }
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[len + 1]);

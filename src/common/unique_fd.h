@@ -1,9 +1,10 @@
-// A file descriptor that is closed when its owner goes.
+// A file descriptor that is closed when its owner goes, for every part of
+// the tool that opens one.
 #pragma once
 
 #include <unistd.h>
 
-namespace hexfile {
+namespace gpakcfg {
 
 class UniqueFd {
 public:
@@ -37,4 +38,4 @@ private:
     int fd_;
 };
 
-}  // namespace hexfile
+}  // namespace gpakcfg
