@@ -13,6 +13,7 @@
 namespace {
 
 using gpaktest::CommandResult;
+using gpaktest::DumpRow;
 using gpaktest::ReadFile;
 using gpaktest::RunCommand;
 using Strings = std::vector<std::string>;
@@ -64,13 +65,6 @@ protected:
     std::string trace = dir.Path("bus.trace");
 };
 
-std::string Row(const std::string& out, int row) {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
-    const std::size_t at = out.rfind(prefix);
-    return at == std::string::npos ? "" : out.substr(at + 8, 32);
-}
-
 TEST_F(EndToEnd, CommandLineMistakes) {
     const CommandResult usage = Gpakcfg({}, {});
     EXPECT_EQ(usage.status, 0);
@@ -95,7 +89,7 @@ TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
     }
     EXPECT_EQ(Transfers(), expected);
     // Byte 0xCA holds the code: row 0x0C, digits 20 and 21.
-    EXPECT_EQ(Row(run.out, 0x0C).substr(21, 1), "f");
+    EXPECT_EQ(DumpRow(run.out, 0x0C).substr(21, 1), "f");
 }
 
 TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
@@ -103,7 +97,7 @@ TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
     EXPECT_EQ(absent.status, 1);
     EXPECT_EQ(absent.err, "Read error at Addr 0x08, Page 0x00\n");
     for (int row = 0; row < 16; ++row) {
-        EXPECT_EQ(Row(absent.out, row), std::string(32, '0'));
+        EXPECT_EQ(DumpRow(absent.out, row), std::string(32, '0'));
     }
     // The node is now opened once, for the bus's check, with a hint.
     const CommandResult no_node = Gpakcfg({"--no-node"}, {"-t", "reg"});
@@ -138,11 +132,11 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     EXPECT_EQ(dump.status, 0);
     const std::string file_section = run.out.substr(0, run.out.find("Erase"));
     for (int row = 0; row < 16; ++row) {
-        std::string expected = Row(file_section, row);
+        std::string expected = DumpRow(file_section, row);
         if (row == 0x0C) {
             expected[21] = '1';  // byte 0xCA takes the control code
         }
-        EXPECT_EQ(Row(dump.out, row), expected) << row;
+        EXPECT_EQ(DumpRow(dump.out, row), expected) << row;
     }
 }
 

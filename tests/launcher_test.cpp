@@ -23,19 +23,12 @@
 namespace {
 
 using gpaktest::CommandResult;
+using gpaktest::DumpRow;
 using gpaktest::ReadFile;
 using gpaktest::RunCommand;
 using Strings = std::vector<std::string>;
 
 const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
-
-// The 32 hex digits of row in a gpakcfg dump.
-std::string DumpRow(const std::string& out, int row) {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
-    const std::size_t at = out.rfind(prefix);
-    return at == std::string::npos ? "" : out.substr(at + 8, 32);
-}
 
 // The 16 bytes of a row of i2cdump's byte modes ("10: a8 2e ..."), as 32
 // hex digits.

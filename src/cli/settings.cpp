@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/hex_digit.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -60,17 +61,8 @@ std::optional<std::uint8_t> CodeOf(const std::string& value) {
     if (digit.size() != 1) {
         return std::nullopt;
     }
-    const char c = digit[0];
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint8_t>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    return std::nullopt;
+    const int digit_value = gpakcfg::HexDigitValue(digit[0]);
+    return digit_value < 0 ? std::nullopt : std::optional<std::uint8_t>(digit_value);
 }
 
 // N is /dev/i2c-N; anything with a slash is a path.

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "common/unique_fd.h"
 #include "config_file/file_rules.h"
 #include "config_file/line_reader.h"
-#include "common/unique_fd.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/hex_digit.h"
+
 namespace hexfile {
 
 namespace {
@@ -10,18 +12,7 @@ namespace {
 // Byte count, address (2), type and checksum.
 constexpr std::size_t kFrameBytes = 5;
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+using gpakcfg::HexDigitValue;
 
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
     char text[128];
@@ -105,7 +96,7 @@ ParsedRecord ParseRecord(std::string_view line) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(line.size() / 2);
     for (std::size_t i = 1; i < line.size(); i += 2) {
-        const int high = DigitValue(line[i]);
+        const int high = HexDigitValue(line[i]);
         if (high < 0) {
             return {std::nullopt, Describe(line[i], i + 1)};
         }
@@ -113,7 +104,7 @@ ParsedRecord ParseRecord(std::string_view line) {
             return {std::nullopt, Format("the record has an odd number of hex digits (%u)",
                                          static_cast<unsigned>(line.size() - 1))};
         }
-        const int low = DigitValue(line[i + 1]);
+        const int low = HexDigitValue(line[i + 1]);
         if (low < 0) {
             return {std::nullopt, Describe(line[i + 1], i + 2)};
         }

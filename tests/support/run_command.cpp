@@ -22,6 +22,13 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+std::string DumpRow(const std::string& out, int row) {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
+    const std::size_t at = out.rfind(prefix);
+    return at == std::string::npos ? "" : out.substr(at + 8, 32);
+}
+
 TempDir::TempDir() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern =

@@ -32,4 +32,7 @@ private:
 
 std::string ReadFile(const std::string& path);
 
+// The 32 hex digits of row of the last table in a gpakcfg run's output.
+std::string DumpRow(const std::string& out, int row);
+
 }  // namespace gpaktest
