@@ -41,6 +41,33 @@ void PrintHint(const std::string& node, int error) {
 
 bool TryLock(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
+// Locks fd, waiting up to wait_limit while another run holds it and saying
+// so once. False, said why, when it cannot be had.
+bool Lock(int fd, const std::string& node, std::chrono::milliseconds wait_limit) {
+    bool locked = TryLock(fd);
+    if (!locked && errno != EWOULDBLOCK) {
+        std::fprintf(stderr, "gpakcfg: cannot lock %s: %s; nothing was sent to the chip\n",
+                     node.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (locked) {
+        return true;
+    }
+    std::fprintf(stderr, "gpakcfg: %s is in use by another gpakcfg run; waiting up to %lld s\n",
+                 node.c_str(), static_cast<long long>((wait_limit.count() + 999) / 1000));
+    const auto deadline = std::chrono::steady_clock::now() + wait_limit;
+    // poll() waits in real time, also where the sleeps are simulated.
+    while (!locked && std::chrono::steady_clock::now() < deadline) {
+        poll(nullptr, 0, kRetryMs);
+        locked = TryLock(fd);
+    }
+    if (!locked) {
+        std::fprintf(stderr, "gpakcfg: %s is still in use; nothing was sent to the chip\n",
+                     node.c_str());
+    }
+    return locked;
+}
+
 }  // namespace
 
 BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait_limit) {
@@ -67,22 +94,9 @@ BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait
         lock.status_ = BusStatus::kNotI2c;
         return lock;
     }
-    if (!TryLock(lock.fd_.Get())) {
-        std::fprintf(stderr, "gpakcfg: %s is in use by another gpakcfg run; waiting up to %lld s\n",
-                     node.c_str(), static_cast<long long>((wait_limit.count() + 999) / 1000));
-        const auto deadline = std::chrono::steady_clock::now() + wait_limit;
-        bool locked = false;
-        // poll() waits in real time, also where the sleeps are simulated.
-        while (!locked && std::chrono::steady_clock::now() < deadline) {
-            poll(nullptr, 0, kRetryMs);
-            locked = TryLock(lock.fd_.Get());
-        }
-        if (!locked) {
-            std::fprintf(stderr, "gpakcfg: %s is still in use; nothing was sent to the chip\n",
-                         node.c_str());
-            lock.status_ = BusStatus::kBusy;
-            return lock;
-        }
+    if (!Lock(lock.fd_.Get(), node, wait_limit)) {
+        lock.status_ = BusStatus::kBusy;
+        return lock;
     }
     lock.status_ = BusStatus::kReady;
     return lock;
