@@ -229,7 +229,10 @@ std::string FormatState(const SimState& state, bool virtual_time) {
     const ChipState& chip = state.chip;
     constexpr std::string_view kHeader =
         "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
-    Writer out(kHeader.size() + 2 * 41 + 20 + 3 * (16 + 16 * 52));
+    // The two clock lines, the pointers line, and three sections of a name
+    // line and 16 rows of 52 characters.
+    constexpr std::size_t kBodyBytes = std::size_t{2} * 41 + 20 + std::size_t{3} * (16 + 16 * 52);
+    Writer out(kHeader.size() + kBodyBytes);
     out.Text(kHeader);
     const std::string_view clock = virtual_time ? "virtual  " : "monotonic";
     out.Text("clock ");
