@@ -125,9 +125,10 @@ class BusLockTest : public gpaktest::SimTest {};
 TEST_F(BusLockTest, ANodeThatIsNoAdapterIsSaidSo) {
     testing::internal::CaptureStderr();
     const gpakcfg::BusLock lock = gpakcfg::BusLock::Acquire("/dev/null", std::chrono::seconds(1));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "gpakcfg: /dev/null is not an I2C adapter (I2C_FUNCS: Inappropriate ioctl for "
-              "device)\n");
+    // (qemu-user answers the request itself, with ENOSYS.)
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find(
+                  "gpakcfg: /dev/null is not an I2C adapter (I2C_FUNCS: "),
+              0u);
     EXPECT_EQ(lock.Status(), gpakcfg::BusStatus::kNotI2c);
 }
 
