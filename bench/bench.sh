@@ -38,32 +38,43 @@ stamp() {
 # median of the numbers on standard input
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# Runs a command RUNS times; prints median wall ms and median peak RSS KiB
-# (the memory from runs of their own, under GNU time, which the wall time
-# would otherwise include).
-measure() {
-    : > "$work/wall"
-    : > "$work/rss"
-    for _ in $(seq "$runs"); do
-        local start end
+# The read-back rows: each command is run RUNS times, the three in turn, so
+# that a change of the machine's pace touches them alike; the peak memory
+# comes from runs of their own under GNU time, which the wall time would
+# otherwise include.
+read_back=("$sim" --state "$work/chip" -- "$tool" -t nvm)
+one_page=("$sim" --state "$work/chip" -- "$i2ctransfer" -y 1 w1@0x0a 0x10 r16)
+launcher=("$sim" --state "$work/chip" -- true)
+: > "$work/wall.0"
+: > "$work/wall.1"
+: > "$work/wall.2"
+for _ in $(seq "$runs"); do
+    for row in 0 1 2; do
+        case $row in
+            0) command=("${read_back[@]}") ;;
+            1) command=("${one_page[@]}") ;;
+            2) command=("${launcher[@]}") ;;
+        esac
         stamp start
-        "$@" > /dev/null 2>&1
+        "${command[@]}" > /dev/null 2>&1
         stamp end
-        echo "$(((end - start) / 1000))" >> "$work/wall"
-        "$gnu_time" -f '%M' -o "$work/one" "$@" > /dev/null 2>&1
-        cat "$work/one" >> "$work/rss"
+        echo "$(((end - start) / 1000))" >> "$work/wall.$row"
     done
-    printf '%8.2f ms %8d KiB' "$(median < "$work/wall" | awk '{ print $1 / 1000 }')" \
-        "$(median < "$work/rss")"
+done
+# row LABEL COMMAND...: the median wall time of its runs and its peak memory.
+row=0
+print_row() {
+    local label=$1
+    shift
+    "$gnu_time" -f '%M' -o "$work/one" "$@" > /dev/null 2>&1
+    printf '  %-44s %8.2f ms %8d KiB\n' "$label" \
+        "$(median < "$work/wall.$row" | awk '{ print $1 / 1000 }')" "$(cat "$work/one")"
+    row=$((row + 1))
 }
-
-echo "Read-back, median of $runs runs (wall time, peak resident memory):"
-printf '  %-44s %s\n' "gpak-sim -- gpakcfg -t nvm (16 pages)" \
-    "$(measure "$sim" --state "$work/chip" -- "$tool" -t nvm)"
-printf '  %-44s %s\n' "gpak-sim -- i2ctransfer (1 page)" \
-    "$(measure "$sim" --state "$work/chip" -- "$i2ctransfer" -y 1 w1@0x0a 0x10 r16)"
-printf '  %-44s %s\n' "gpak-sim -- true (launcher alone)" \
-    "$(measure "$sim" --state "$work/chip" -- true)"
+echo "Read-back, median of $runs runs each, taken in turn (wall time, peak resident memory):"
+print_row "gpak-sim -- gpakcfg -t nvm (16 pages)" "${read_back[@]}"
+print_row "gpak-sim -- i2ctransfer (1 page)" "${one_page[@]}"
+print_row "gpak-sim -- true (launcher alone)" "${launcher[@]}"
 
 # The bus sequence of `gpakcfg -t nvm -w FILE` at control code 1, as a
 # user without the tool would script it.
@@ -104,10 +115,18 @@ one_run() {
 }
 prog_runs=${PROGRAM_RUNS:-5}
 : > "$work/tool"
+: > "$work/linked"
 : > "$work/script"
+# The same tool with the simulator linked in (as the static ARMv6 build is
+# tested): the tool's own overhead, without the launcher's and the preload's.
+linked="$build/gpakcfg-simulated"
 for _ in $(seq "$prog_runs"); do
     rm -f "$work/chip"
     one_run "$sim" --state "$work/chip" -- "$tool" -t nvm -w "$example" >> "$work/tool"
+    if [ -x "$linked" ]; then
+        rm -f "$work/chip"
+        GPAK_SIM_STATE="$work/chip" one_run "$linked" -t nvm -w "$example" >> "$work/linked"
+    fi
     rm -f "$work/chip"
     one_run "$sim" --state "$work/chip" -- bash "$script" >> "$work/script"
 done
@@ -140,6 +159,11 @@ echo
 echo "Programming the NVM (-t nvm -w), median of $prog_runs runs; floor of mandated pauses ${floor} ms:"
 printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim -- gpakcfg -t nvm -w FILE" \
     "$tool_ms" "$(echo "$tool_ms - $floor" | bc)"
+if [ -s "$work/linked" ]; then
+    linked_ms=$(median < "$work/linked")
+    printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpakcfg-simulated -t nvm -w FILE (no launcher)" \
+        "$linked_ms" "$(echo "$linked_ms - $floor" | bc)"
+fi
 printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim -- bash (i2ctransfer + sleep)" \
     "$script_ms" "$(echo "$script_ms - $floor" | bc)"
 echo "  one traced gpakcfg run: $breakdown"

@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace gpaksim::raw {
@@ -45,28 +46,22 @@ bool WriteAll(int fd, std::string_view text) {
 }
 
 bool ReadWhole(int fd, std::string& text, std::size_t limit) {
-    // One read of up to limit bytes takes a state file whole.
-    text.resize(limit);
-    std::size_t got = 0;
-    while (got < limit) {
-        const ssize_t n = pread(fd, &text[got], limit - got, static_cast<off_t>(got));
+    text.clear();
+    char chunk[8192];  // a state file in one read
+    while (text.size() < limit) {
+        const std::size_t want = std::min(sizeof chunk, limit - text.size());
+        const ssize_t n = pread(fd, chunk, want, static_cast<off_t>(text.size()));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            text.clear();
             return false;
         }
-        if (n == 0) {
-            break;
-        }
-        const bool short_read = static_cast<std::size_t>(n) < limit - got;
-        got += static_cast<std::size_t>(n);
-        if (short_read) {
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < want) {
             break;  // a regular file reads short only at its end
         }
     }
-    text.resize(got);
     return true;
 }
 
