@@ -115,12 +115,11 @@ bool SharedChip::Update(const std::function<void(SimState&)>& change, std::strin
     return ok;
 }
 
-int SharedChip::OpenForLock() const {
-    if (path_.empty()) {
-        errno = ENOENT;
-        return -1;
-    }
-    return raw::Open(path_.c_str(), O_RDONLY);
+const std::string& SharedChip::NodeFile() const {
+    static const std::string kNull = "/dev/null";
+    return path_.empty() ? kNull : path_;
 }
+
+int SharedChip::OpenForLock() const { return raw::Open(NodeFile().c_str(), O_RDONLY); }
 
 }  // namespace gpaksim

@@ -31,11 +31,13 @@ public:
     // lives in this process.
     SimState& Current() { return state_; }
 
-    // A new descriptor of the file, for a lock of the program's own (-1
-    // with errno set on failure, or when the chip lives in this process).
-    [[nodiscard]] int OpenForLock() const;
+    // The file that stands for the node: the state file, or /dev/null
+    // when the chip lives in this process.
+    [[nodiscard]] const std::string& NodeFile() const;
 
-    [[nodiscard]] const std::string& Path() const { return path_; }
+    // A new descriptor of NodeFile(), for a lock of the program's own (-1
+    // with errno set on failure).
+    [[nodiscard]] int OpenForLock() const;
 
 private:
     bool Load(std::string& error);

@@ -155,10 +155,8 @@ int Open(int flags) {
     // The descriptor stands for the node: the lowest free number, as the
     // kernel gives, and one on which nothing but the simulator's calls can
     // act (O_PATH): a call that escapes the simulator fails with EBADF.
-    const std::string& backing =
-        sim.bus.Chip().Path().empty() ? std::string("/dev/null") : sim.bus.Chip().Path();
-    const int fd = static_cast<int>(
-        syscall(SYS_openat, AT_FDCWD, backing.c_str(), O_PATH | (flags & O_CLOEXEC)));
+    const int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, sim.bus.Chip().NodeFile().c_str(),
+                                            O_PATH | (flags & O_CLOEXEC)));
     if (fd < 0) {
         return -1;
     }
@@ -201,8 +199,7 @@ int Flock(int fd, int operation) {
         return Fail(EBADF);
     }
     if (node->lock_fd < 0) {
-        node->lock_fd = sim.bus.Chip().Path().empty() ? raw::Open("/dev/null", O_RDONLY)
-                                                      : sim.bus.Chip().OpenForLock();
+        node->lock_fd = sim.bus.Chip().OpenForLock();
         if (node->lock_fd < 0) {
             return -1;
         }

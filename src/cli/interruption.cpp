@@ -16,16 +16,17 @@ namespace {
 
 struct Caught {
     int number;
+    const char* name;
     const char* notice;  // written from the handler, so made beforehand
 };
 
+#define GPAKCFG_CAUGHT(sig) \
+    { sig, #sig, "gpakcfg: " #sig ": the run stops as soon as the chip is programmed\n" }
 constexpr Caught kSignals[] = {
-    {SIGINT, "gpakcfg: SIGINT: the run stops as soon as the chip is programmed\n"},
-    {SIGTERM, "gpakcfg: SIGTERM: the run stops as soon as the chip is programmed\n"},
-    {SIGHUP, "gpakcfg: SIGHUP: the run stops as soon as the chip is programmed\n"},
-    {SIGQUIT, "gpakcfg: SIGQUIT: the run stops as soon as the chip is programmed\n"},
-    {SIGPIPE, "gpakcfg: SIGPIPE: the run stops as soon as the chip is programmed\n"},
+    GPAKCFG_CAUGHT(SIGINT),  GPAKCFG_CAUGHT(SIGTERM), GPAKCFG_CAUGHT(SIGHUP),
+    GPAKCFG_CAUGHT(SIGQUIT), GPAKCFG_CAUGHT(SIGPIPE),
 };
+#undef GPAKCFG_CAUGHT
 constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
 
 volatile sig_atomic_t g_caught = 0;
@@ -45,18 +46,12 @@ void OnSignal(int number) {
 }
 
 const char* Name(int number) {
-    switch (number) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        case SIGQUIT:
-            return "SIGQUIT";
-        default:
-            return "SIGPIPE";
+    for (const Caught& caught : kSignals) {
+        if (caught.number == number) {
+            return caught.name;
+        }
     }
+    return "a signal";
 }
 
 }  // namespace
@@ -88,8 +83,6 @@ ProgrammingWindow::~ProgrammingWindow() {
         sigaction(kSignals[i].number, &g_previous[i], nullptr);
     }
 }
-
-int CaughtSignal() { return g_caught; }
 
 void EndIfInterrupted(const char* outcome, int status) {
     const int number = g_caught;

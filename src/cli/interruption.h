@@ -19,9 +19,6 @@ public:
     ProgrammingWindow& operator=(const ProgrammingWindow&) = delete;
 };
 
-// The first signal caught in a window, or 0.
-int CaughtSignal();
-
 // When a signal was caught: says on standard error how the run ended
 // (outcome), finishes the output and ends the process by the signal's
 // default action, so that the shell sees the interruption. Else returns.

@@ -23,15 +23,27 @@ void PrintUsage(const char* program) {
     std::printf(" -h, --help prints this usage; --version prints the version.\n");
 }
 
-int ReadRun(const cli::Settings& settings) {
+// A run that only reads: the bus taken, the memory read back into image
+// and, with --save, saved. True when it was read whole (and saved).
+struct Reading {
+    bool complete = false;
+    bool saved = true;
+};
+
+Reading ReadAndSave(const cli::Settings& settings, ConfigImage& image) {
     const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
-    ConfigImage image{};
-    const bool complete = ReadBack(settings, bus.Ready(), image);
-    int status = complete ? kExitOk : kExitFailed;
-    if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
-        status = kExitFailed;
+    Reading reading;
+    reading.complete = ReadBack(settings, bus.Ready(), image);
+    if (settings.save_file) {
+        reading.saved = SaveRun(settings, reading.complete, image) == kExitOk;
     }
-    return status;
+    return reading;
+}
+
+int ReadRun(const cli::Settings& settings) {
+    ConfigImage image{};
+    const Reading reading = ReadAndSave(settings, image);
+    return reading.complete && reading.saved ? kExitOk : kExitFailed;
 }
 
 // --verify FILE: the memory against what -w FILE would have sent.
@@ -41,14 +53,11 @@ int VerifyRun(const cli::Settings& settings) {
         return kExitUsage;
     }
     ApplyControlCode(settings.code, settings.type, expected);
-    const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
     ConfigImage image{};
-    const bool complete = ReadBack(settings, bus.Ready(), image);
-    bool same = complete && VerifyConfigData(settings.code, settings.type, expected, image);
-    if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
-        same = false;
-    }
-    return same ? kExitOk : kExitFailed;
+    const Reading reading = ReadAndSave(settings, image);
+    const bool same =
+        reading.complete && VerifyConfigData(settings.code, settings.type, expected, image);
+    return same && reading.saved ? kExitOk : kExitFailed;
 }
 
 int Run(int argc, char* argv[]) {
@@ -85,10 +94,13 @@ int Run(int argc, char* argv[]) {
 bool ReadBack(const cli::Settings& settings, bool bus_ready, ConfigImage& image) {
     image.fill(0);
     PrintHeading("Chip configration data.");
-    // Without the bus nothing is sent: the run has said why already.
-    const bool complete =
-        bus_ready ? ReadConfigData(settings.code, settings.type, image)
-                  : (ReportReadError(DeviceAddress(settings.code, settings.type), 0), false);
+    bool complete = false;
+    if (bus_ready) {
+        complete = ReadConfigData(settings.code, settings.type, image);
+    } else {
+        // Nothing is sent without the bus; the run has said why already.
+        ReportReadError(DeviceAddress(settings.code, settings.type), 0);
+    }
     DumpData(image);
     std::printf("\n");
     return complete;

@@ -12,13 +12,13 @@ namespace {
 
 enum class Takes { kNothing, kValue };
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;  // "-t", "--save"
     Takes takes;
     const char* value;  // what the value is, for messages
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"-t", Takes::kValue, "TYPE"},           {"-w", Takes::kValue, "FILE"},
     {"-c", Takes::kValue, "CODE"},           {"-f", Takes::kValue, "ARG"},
     {"-h", Takes::kNothing, nullptr},        {"--help", Takes::kNothing, nullptr},
@@ -27,10 +27,10 @@ constexpr OptionSpec kOptions[] = {
     {"--bus", Takes::kValue, "N|PATH"},
 };
 
-const OptionSpec* Find(std::string_view name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.name) {
-            return &spec;
+const KnownOption* Find(std::string_view name) {
+    for (const KnownOption& known : kOptions) {
+        if (name == known.name) {
+            return &known;
         }
     }
     return nullptr;
@@ -114,8 +114,8 @@ private:
         const bool is_long = arg[1] == '-';
         const std::size_t equals = is_long ? arg.find('=') : std::string::npos;
         const std::string name = is_long ? arg.substr(0, equals) : arg.substr(0, 2);
-        const OptionSpec* spec = Find(name);
-        if (spec == nullptr) {
+        const KnownOption* known = Find(name);
+        if (known == nullptr) {
             Refuse(arg + ": unknown option (gpakcfg -h lists them)");
             return;
         }
@@ -125,28 +125,28 @@ private:
         } else if (!is_long && arg.size() > 2) {
             value = arg.substr(2);
         }
-        if (spec->takes == Takes::kNothing) {
+        if (known->takes == Takes::kNothing) {
             if (value) {
                 Refuse(name + ": takes no value");
             } else {
-                Apply(*spec, "");
+                Apply(*known, "");
             }
             return;
         }
         if (!value) {
             // An option in the place of the value is a missing value.
             if (index_ + 1 >= argc_ || Find(argv_[index_ + 1]) != nullptr) {
-                Refuse(name + ": " + spec->value + " is missing");
+                Refuse(name + ": " + known->value + " is missing");
                 return;
             }
             value = argv_[++index_];
         }
-        Apply(*spec, *value);
+        Apply(*known, *value);
     }
 
-    void Apply(const OptionSpec& spec, const std::string& value) {
+    void Apply(const KnownOption& known, const std::string& value) {
         Settings& s = result_.settings;
-        const std::string_view name = spec.name;
+        const std::string_view name = known.name;
         if (name == "-t") {
             if (const auto type = TypeOf(value)) {
                 s.type = *type;
