@@ -113,11 +113,35 @@ TEST_F(EndToEndFiles, DamagedFilesAreRefusedWithTheirLineAndNothingReachesTheBus
         const std::regex one_line("gpakcfg: " + path + ":" + std::to_string(c.line) + ": [^\n]+\n");
         EXPECT_TRUE(std::regex_match(run.err, one_line)) << c.name << ": " << run.err;
     }
-    const CommandResult endless = Gpakcfg(state, {}, {"-t", "eeprom", "-w", "/dev/zero"});
-    EXPECT_EQ(endless.status, 255);
-    EXPECT_EQ(endless.err,
-              "gpakcfg: /dev/zero: larger than 1 MiB, far more than a hex file of a 256-byte "
-              "memory\n");
+    EXPECT_EQ(ReadFile(trace), "");
+}
+
+// A device was read before (on an I2C node a read is a bus transfer), and
+// the file of -w or --verify was replaced by --save.
+TEST_F(EndToEndFiles, DevicesAndTheInputFileGivenToSaveAreNowRefusedBeforeTheBus) {
+    const std::string master = dir.Write("master.hex", Records(16) + ":00000001FF\n");
+    ASSERT_EQ(symlink(master.c_str(), dir.Path("soft.hex").c_str()), 0);
+    ASSERT_EQ(link(master.c_str(), dir.Path("hard.hex").c_str()), 0);
+    const std::string device = ": a character device, not a hex record file: nothing was read";
+    const std::string same = ": the read-back would replace it; save to another file\n";
+    const std::pair<Strings, std::string> cases[] = {
+        {{"-t", "eeprom", "-w", "/dev/zero"}, "gpakcfg: /dev/zero" + device + " from it\n"},
+        {{"-t", "nvm", "--verify", "/dev/null"}, "gpakcfg: /dev/null" + device + " from it\n"},
+        {{"-t", "nvm", "-w", master, "--save", master},
+         "gpakcfg: --save " + master + ": the same file as -w " + master + same},
+        {{"-t", "nvm", "--save", dir.Path("./hard.hex"), "-w", master},
+         "gpakcfg: --save " + dir.Path("./hard.hex") + ": the same file as -w " + master + same},
+        {{"-t", "nvm", "--verify", master, "--save", dir.Path("soft.hex")},
+         "gpakcfg: --save " + dir.Path("soft.hex") + ": the same file as --verify " + master +
+             same},
+    };
+    for (const auto& [args, err] : cases) {
+        const CommandResult run = Gpakcfg(state, {}, args);
+        EXPECT_EQ(run.status, 255) << err;
+        EXPECT_EQ(run.out, kBanner) << err;
+        EXPECT_EQ(run.err, err);
+    }
+    EXPECT_EQ(ReadFile(master), Records(16) + ":00000001FF\n");
     EXPECT_EQ(ReadFile(trace), "");
 }
 

@@ -72,6 +72,32 @@ TEST(SavedFile, ReadsBackToTheSameImage) {
     }
 }
 
+TEST(SavedFile, GoesToAnotherFileThanTheInputHoweverItIsSpelled) {
+    gpaktest::TempDir dir;
+    const std::string master = dir.Write("master.hex", "m\n");
+    dir.Write("other.hex", "m\n");
+    ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
+    ASSERT_EQ(link(master.c_str(), dir.Path("sub/hard.hex").c_str()), 0);
+    ASSERT_EQ(symlink("../master.hex", dir.Path("sub/soft.hex").c_str()), 0);
+    ASSERT_EQ(symlink("sub/soft.hex", dir.Path("soft2.hex").c_str()), 0);
+    ASSERT_EQ(symlink("missing.hex", dir.Path("dangling.hex").c_str()), 0);
+    const Strings same = {master,
+                          dir.Path("./master.hex"),
+                          dir.Path("sub//../master.hex"),
+                          dir.Path("sub/hard.hex"),
+                          dir.Path("sub/soft.hex"),
+                          dir.Path("soft2.hex")};
+    for (const std::string& save : same) {
+        EXPECT_TRUE(hexfile::SameFile(save, master)) << save;
+        EXPECT_TRUE(hexfile::SameFile(master, save)) << save;
+    }
+    const Strings other = {dir.Path("other.hex"), dir.Path("missing.hex"), dir.Path("dangling.hex"),
+                           dir.Path("sub"), ""};
+    for (const std::string& save : other) {
+        EXPECT_FALSE(hexfile::SameFile(save, master)) << save;
+    }
+}
+
 class ReplaceFileTest : public testing::Test {
 protected:
     gpaktest::TempDir dir;

@@ -2,6 +2,7 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
+#include "config_file/save.h"
 #include "i2c/bus_lock.h"
 #include "i2c/i2c.h"
 
@@ -83,6 +84,15 @@ int Run(int argc, char* argv[]) {
         return kExitUsage;
     }
     SetDevicePath(settings.bus);
+    const auto& input = settings.write_file ? settings.write_file : settings.verify_file;
+    if (settings.save_file && input && hexfile::SameFile(*settings.save_file, *input)) {
+        std::fprintf(stderr,
+                     "gpakcfg: --save %s: the same file as %s %s: the read-back would replace "
+                     "it; save to another file\n",
+                     settings.save_file->c_str(), settings.write_file ? "-w" : "--verify",
+                     input->c_str());
+        return kExitUsage;
+    }
     if (settings.write_file) {
         return WriteRun(settings);
     }
