@@ -2,6 +2,7 @@
 // gpak-sim launcher: damaged files are refused before anything reaches the
 // bus, and a saved memory programs back to the same bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -166,6 +167,28 @@ TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     const std::string again = dir.Path("again.hex");
     EXPECT_EQ(Gpakcfg(fresh, {}, {"-t", "nvm", "--save", again}).status, 0);
     EXPECT_EQ(ReadFile(again), ReadFile(backup));
+}
+
+// Run as root in /tmp, --save through another user's link replaced the
+// file it names, where the kernel would not follow that link.
+TEST_F(EndToEndFiles, SaveNowRefusesAnotherUsersLinkInAStickyDirectory) {
+    const std::string shared = dir.Path("tmp");
+    const std::string system = dir.Write("system.conf", "kept\n");
+    const std::string board = shared + "/board-before.hex";
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(symlink(system.c_str(), board.c_str()), 0);
+    if (geteuid() != 0 || lchown(board.c_str(), 65534, 65534) != 0) {
+        GTEST_SKIP() << "needs root, to leave a link of another user";
+    }
+    const CommandResult run = Gpakcfg(state, {}, {"-t", "nvm", "--save", board});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "gpakcfg: " + board + ": not saved: the symbolic link " + board +
+                           " belongs to another user (uid 65534) in the sticky world-writable "
+                           "directory " +
+                           shared +
+                           ", so it is not followed (fs.protected_symlinks): Permission denied\n");
+    EXPECT_EQ(ReadFile(system), "kept\n");
 }
 
 TEST_F(EndToEndFiles, AnIncompleteReadBackLeavesTheBackupAsItWas) {
