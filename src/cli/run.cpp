@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "cli/output.h"
 #include "i2c/bus_lock.h"
 #include "i2c/i2c.h"
@@ -10,18 +11,6 @@
 #endif
 
 namespace {
-
-void PrintUsage(const char* program) {
-    std::printf("Usage: %s [-t TYPE] [-w FILE] [-c CODE] \n", program);
-    std::printf(" -t is config type, TYPE is {reg|nvm|eeprom}.\n");
-    std::printf(" -w is write operation, FILE is configration file path..\n");
-    std::printf(" -c control code, CODE is {0..f}. Default is 1.\n");
-    std::printf(" --no-verify skips comparing the memory with FILE after -w.\n");
-    std::printf(" --verify FILE compares the memory with FILE, writing nothing.\n");
-    std::printf(" --save FILE writes the memory read back to FILE as a hex record file.\n");
-    std::printf(" --bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.\n");
-    std::printf(" -h, --help prints this usage; --version prints the version.\n");
-}
 
 // A run that only reads: the bus taken, the memory read back into image
 // and, with --save, saved. True when it was read whole (and saved).
@@ -72,7 +61,7 @@ int Run(int argc, char* argv[]) {
     }
     const cli::Settings& settings = parsed.settings;
     if (settings.action == cli::Action::kUsage) {
-        PrintUsage(argc > 0 ? argv[0] : "gpakcfg");
+        cli::PrintUsage(argc > 0 ? argv[0] : "gpakcfg");
         return kExitOk;
     }
     if (settings.action == cli::Action::kVersion) {

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-namespace gpakcfg {
+namespace common {
 
 class UniqueFd {
 public:
@@ -38,4 +38,9 @@ private:
     int fd_;
 };
 
+}  // namespace common
+
+// The name the configuration file reader still uses.
+namespace gpakcfg {
+using common::UniqueFd;
 }  // namespace gpakcfg
