@@ -1,9 +1,11 @@
+// One gpakcfg command from the banner to its exit status: the read run,
+// the verify run, and the read-back section that every run ends with.
 #include <cstdio>
 
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "cli/output.h"
-#include "i2c/bus_lock.h"
+#include "cli/report.h"
 #include "i2c/i2c.h"
 
 #ifndef GPAKCFG_VERSION
@@ -20,7 +22,7 @@ struct Reading {
 };
 
 Reading ReadAndSave(const cli::Settings& settings, ConfigImage& image) {
-    const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
+    const i2c::BusLock bus = cli::TakeBus(DevicePath());
     Reading reading;
     reading.complete = ReadBack(settings, bus.Ready(), image);
     if (settings.save_file) {
@@ -45,7 +47,8 @@ int VerifyRun(const cli::Settings& settings) {
     ConfigImage image{};
     const Reading reading = ReadAndSave(settings, image);
     const bool same =
-        reading.complete && VerifyConfigData(settings.code, settings.type, expected, image);
+        reading.complete &&
+        cli::ReportVerified(DeviceAddress(settings.code, settings.type), expected, image);
     return same && reading.saved ? kExitOk : kExitFailed;
 }
 
@@ -85,10 +88,14 @@ bool ReadBack(const cli::Settings& settings, bool bus_ready, ConfigImage& image)
     PrintHeading("Chip configration data.");
     bool complete = false;
     if (bus_ready) {
-        complete = ReadConfigData(settings.code, settings.type, image);
+        const PagesResult read = ReadConfigData(settings.code, settings.type, image);
+        complete = read.Ok();
+        if (!complete) {
+            cli::ReportReadError(read.addr, read.failed_page);
+        }
     } else {
         // Nothing is sent without the bus; the run has said why already.
-        ReportReadError(DeviceAddress(settings.code, settings.type), 0);
+        cli::ReportReadError(DeviceAddress(settings.code, settings.type), 0);
     }
     DumpData(image);
     std::printf("\n");
