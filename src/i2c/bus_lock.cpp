@@ -35,35 +35,36 @@ bool WaitForLock(int fd, std::chrono::milliseconds wait_limit) {
 BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait_limit,
                          const std::function<void()>& on_wait) {
     BusLock lock;
-    const auto fail = [&lock](BusStatus status, int error_number) {
-        lock.status_ = status;
-        lock.error_number_ = error_number;
-        return std::move(lock);
-    };
-    lock.fd_ = common::UniqueFd(open(node.c_str(), O_RDWR | O_CLOEXEC));
-    if (!lock.fd_.IsOpen()) {
-        return fail(BusStatus::kCannotOpen, errno);
+    lock.status_ = lock.Take(node, wait_limit, on_wait);
+    return lock;
+}
+
+BusStatus BusLock::Take(const std::string& node, std::chrono::milliseconds wait_limit,
+                        const std::function<void()>& on_wait) {
+    fd_ = common::UniqueFd(open(node.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd_.IsOpen()) {
+        error_number_ = errno;
+        return BusStatus::kCannotOpen;
     }
     unsigned long funcs = 0;
-    if (ioctl(lock.fd_.Get(), I2C_FUNCS, &funcs) != 0) {
-        return fail(BusStatus::kNotI2c, errno);
+    if (ioctl(fd_.Get(), I2C_FUNCS, &funcs) != 0) {
+        error_number_ = errno;
+        return BusStatus::kNotI2c;
     }
     if ((funcs & I2C_FUNC_I2C) == 0) {
-        return fail(BusStatus::kSmbusOnly, 0);
+        return BusStatus::kSmbusOnly;
     }
-    if (!TryLock(lock.fd_.Get())) {
-        if (errno != EWOULDBLOCK) {
-            return fail(BusStatus::kCannotLock, errno);
-        }
-        if (on_wait) {
-            on_wait();
-        }
-        if (!WaitForLock(lock.fd_.Get(), wait_limit)) {
-            return fail(BusStatus::kBusy, 0);
-        }
+    if (TryLock(fd_.Get())) {
+        return BusStatus::kReady;
     }
-    lock.status_ = BusStatus::kReady;
-    return lock;
+    if (errno != EWOULDBLOCK) {
+        error_number_ = errno;
+        return BusStatus::kCannotLock;
+    }
+    if (on_wait) {
+        on_wait();
+    }
+    return WaitForLock(fd_.Get(), wait_limit) ? BusStatus::kReady : BusStatus::kBusy;
 }
 
 }  // namespace i2c

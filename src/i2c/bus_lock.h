@@ -36,6 +36,10 @@ public:
     [[nodiscard]] int ErrorNumber() const { return error_number_; }
 
 private:
+    // The steps of Acquire; returns how far they got.
+    BusStatus Take(const std::string& node, std::chrono::milliseconds wait_limit,
+                   const std::function<void()>& on_wait);
+
     common::UniqueFd fd_;
     BusStatus status_ = BusStatus::kCannotOpen;
     int error_number_ = 0;
