@@ -1,6 +1,7 @@
 #include "shared_chip.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -120,6 +121,25 @@ const std::string& SharedChip::NodeFile() const {
     return path_.empty() ? kNull : path_;
 }
 
-int SharedChip::OpenForLock() const { return raw::Open(NodeFile().c_str(), O_RDONLY); }
+namespace {
+
+// The lock of a chip that lives in this process: a file of this process
+// alone, so that runs in other processes (tests in parallel, other
+// simulated programs) never meet it. Each call opens it anew through
+// /proc, so that two descriptors of one process still exclude each other.
+int OpenPrivateLock() {
+    static const int kFile = memfd_create("gpak-sim-lock", MFD_CLOEXEC);
+    if (kFile < 0) {
+        return -1;
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(kFile);
+    return raw::Open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+}  // namespace
+
+int SharedChip::OpenForLock() const {
+    return path_.empty() ? OpenPrivateLock() : raw::Open(path_.c_str(), O_RDONLY);
+}
 
 }  // namespace gpaksim

@@ -35,7 +35,8 @@ public:
     // when the chip lives in this process.
     [[nodiscard]] const std::string& NodeFile() const;
 
-    // A new descriptor of NodeFile(), for a lock of the program's own (-1
+    // A new descriptor for a lock of the program's own: of the state file, or
+    // of a file private to this process when the chip lives in it (-1
     // with errno set on failure).
     [[nodiscard]] int OpenForLock() const;
 

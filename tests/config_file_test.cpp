@@ -400,7 +400,7 @@ TEST_F(ConfigFileTest, APipeIsReadOnceItsWriterComes) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string text = Join(Lines(16));
     const pid_t writer = InChild([&] {
-        const gpakcfg::UniqueFd fd(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+        const common::UniqueFd fd(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
         (void)!write(fd.Get(), text.data(), text.size());
     });
     const ConfigFileResult result = ReadConfigFile(fifo, image);
@@ -420,12 +420,12 @@ TEST_F(ConfigFileTest, DevicesAreNowRefusedBeforeAByteIsReadFromThem) {
         EXPECT_EQ(result.refusal, device + refusal);
     }
     // A terminal with a line waiting to be read: the line is still there.
-    const gpakcfg::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const common::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!master.IsOpen() || grantpt(master.Get()) != 0 || unlockpt(master.Get()) != 0) {
         GTEST_SKIP() << "no pseudo-terminal: " << std::strerror(errno);
     }
     const std::string terminal = ptsname(master.Get());
-    const gpakcfg::UniqueFd other_end(open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    const common::UniqueFd other_end(open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     ASSERT_TRUE(other_end.IsOpen()) << terminal;
     const std::string line = Join(Lines(16, 16));
     ASSERT_EQ(write(master.Get(), line.data(), line.size()), ssize_t(line.size()));

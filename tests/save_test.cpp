@@ -243,7 +243,7 @@ TEST_F(ReplaceFileTest, AnotherUsersLinkInAStickyWorldWritableDirectoryIsNowNotF
         EXPECT_EQ(ReadFile(system), c.followed ? "new\n" : "kept\n") << name;
         EXPECT_EQ(Entries(shared), Strings{"board-before.hex"}) << name;
         if (kernel_protects) {
-            const gpakcfg::UniqueFd opened(open(board.c_str(), O_RDONLY | O_CLOEXEC));
+            const common::UniqueFd opened(open(board.c_str(), O_RDONLY | O_CLOEXEC));
             EXPECT_EQ(opened.IsOpen(), c.followed) << name << ": the kernel follows otherwise";
         }
     }

@@ -67,7 +67,7 @@ ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
     // Opening a FIFO without a writer, or a device that waits for a line,
     // returns at once; a terminal never becomes the controlling one.
-    const gpakcfg::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const common::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.IsOpen()) {
         return Failed(ConfigFileStatus::kOpenFailed, errno);
     }

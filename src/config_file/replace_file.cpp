@@ -15,7 +15,7 @@
 
 namespace hexfile {
 
-using gpakcfg::UniqueFd;
+using common::UniqueFd;
 
 namespace {
 
