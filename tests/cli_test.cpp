@@ -90,7 +90,10 @@ TEST_F(CliTest, UsageWithoutArgumentsOrWithHelpNowAnywhere) {
                               " --verify FILE compares the memory with FILE, writing nothing.\n"
                               " --save FILE writes the memory read back to FILE as a hex record "
                               "file.\n"
+                              " --new-code N gives the chip control code N (0..f) with -t nvm -w "
+                              "FILE.\n"
                               " --bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.\n"
+                              " --scan lists the chips on the bus, writing nothing.\n"
                               " -h, --help prints this usage; --version prints the version.\n";
     // -h and --help count anywhere now, also after -t and among mistakes.
     for (const Strings& args :
@@ -255,7 +258,11 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
     const RunResult run = Gpakcfg({"-t", "reg", "-w", dir.Write("r.hex", file)});
     std::string expected = std::string(kBanner) +
                            "Configration file.\n---------------------------------------\n" +
-                           Dump(image) + "\nWrite configration data.\n" +
+                           Dump(image) +
+                           "Byte 0xCA of the file asks for control code 2; it is written with "
+                           "control code 1, that of -c. To keep the file's code, program the NVM "
+                           "with --new-code 2.\n"
+                           "\nWrite configration data.\n" +
                            "---------------------------------------\nAddr 0x08\n";
     for (int page = 0; page < 16; ++page) {
         char line[32];
@@ -277,7 +284,9 @@ TEST_F(CliTest, FailedPageWriteFailsTheRun) {
                            "Chip configration data."),
               std::string::npos);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(BusLines().at(16 + 1 + 5 + 1), "0x00 W c8 02 ACK");  // the reset still follows
+    // After the probes at 0x08 and 0x00, the erase, its reset and six pages,
+    // the reset still follows.
+    EXPECT_EQ(BusLines().at(2 + 16 + 1 + 5 + 1), "0x00 W c8 02 ACK");
     // Half-programmed, the NVM's byte 0xCA is still erased: the chip came
     // back at control code 0, and the read-back at code 1 shows it.
     EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x00\n");

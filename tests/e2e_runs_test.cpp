@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -59,6 +60,35 @@ struct Background {
         GTEST_SKIP() << "processes run under a user-mode emulator here"; \
     }
 
+// The bus lock of a run is a flock(2) on the node, which the simulator
+// takes on its state file; the state lock is what each transfer waits for.
+class Hold {
+public:
+    // Close-on-exec: a run started meanwhile must not hold the lock too.
+    Hold(const std::string& path, bool transfers) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+        if (transfers) {
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            EXPECT_EQ(fcntl(fd_, F_OFD_SETLKW, &lock), 0);
+        } else {
+            EXPECT_EQ(flock(fd_, LOCK_EX), 0);
+        }
+    }
+    ~Hold() { Release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    void Release() {
+        if (fd_ >= 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_;
+};
+
 class EndToEndRuns : public testing::Test {
 protected:
     Strings Launcher(const Strings& sim, const Strings& args, const std::string& trace_file) {
@@ -72,8 +102,9 @@ protected:
     CommandResult Gpakcfg(const Strings& sim, const Strings& args) {
         return RunCommand(Launcher(sim, args, trace));
     }
-    // The same run in the background.
-    Background Start(const Strings& argv, const std::string& name) {
+    // The same run in the background; its standard output in a file, or
+    // on stdout_fd.
+    Background Start(const Strings& argv, const std::string& name, int stdout_fd = -1) {
         std::vector<char*> args;
         for (const std::string& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));
@@ -85,7 +116,8 @@ protected:
         started.pid = fork();
         if (started.pid == 0) {
             DefaultSignals();
-            const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int out_fd =
+                stdout_fd >= 0 ? stdout_fd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out_fd, 1);
             dup2(err_fd, 2);
@@ -95,6 +127,76 @@ protected:
         return started;
     }
     std::string Err(const std::string& name) { return ReadFile(dir.Path(name + ".err")); }
+
+    // A programming run in the background with its standard output on a
+    // pipe of one page, held by transfers at the one-byte reads before its
+    // erase; its output is read up to the end of the file section, after
+    // which it prints nothing before the erase section, inside the
+    // programming window.
+    struct PipedRun {
+        Background run;
+        int out = -1;        // the pipe's read end
+        int out_write = -1;  // its write end, kept to fill the pipe
+        std::unique_ptr<Hold> transfers;
+    };
+    PipedRun StartPiped(const std::string& name) {
+        PipedRun piped;
+        int fds[2];
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        EXPECT_EQ(fcntl(fds[0], F_SETPIPE_SZ, 4096), 4096);
+        piped.out = fds[0];
+        piped.out_write = fds[1];
+        Hold bus(state, false);
+        piped.run =
+            Start(Launcher({"--virtual-time"}, {"-t", "nvm", "-w", kExample}, trace), name, fds[1]);
+        WaitFor(name, "waiting up to 10 s");
+        piped.transfers = std::make_unique<Hold>(state, true);
+        bus.Release();
+        std::string out;
+        char buffer[256];
+        const auto section_ended = [&out] {
+            return out.find("0x0F | ") != std::string::npos && out.size() >= 2 &&
+                   out.compare(out.size() - 2, 2, "\n\n") == 0;
+        };
+        while (!section_ended()) {
+            const ssize_t n = read(piped.out, buffer, sizeof buffer);
+            if (n <= 0) {
+                ADD_FAILURE() << "the run ended before its erase: " << out;
+                break;
+            }
+            out.append(buffer, static_cast<std::size_t>(n));
+        }
+        return piped;
+    }
+    // Fills the pipe, so that the run, once let go, waits at the erase
+    // section's heading; returns when it has caught the signals there.
+    static void WaitInWindow(PipedRun& piped) {
+        const std::string page(4096, '\n');
+        ASSERT_EQ(write(piped.out_write, page.data(), page.size()), 4096);
+        close(piped.out_write);
+        piped.transfers->Release();
+        const std::string launcher = std::to_string(piped.run.pid);
+        const std::string tool = ReadFile("/proc/" + launcher + "/task/" + launcher + "/children");
+        ASSERT_FALSE(tool.empty());
+        const std::string status = "/proc/" + std::to_string(std::stol(tool)) + "/status";
+        const auto caught = [&status] {
+            const std::string text = ReadFile(status);
+            const std::size_t at = text.find("SigCgt:");
+            return at != std::string::npos &&
+                   (std::stoul(text.substr(at + 7), nullptr, 16) & (1UL << (SIGINT - 1))) != 0;
+        };
+        for (int i = 0; i < 500 && !caught(); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(caught());
+    }
+    // Reads the rest of the run's output, to its end.
+    static void Drain(int fd) {
+        char buffer[4096];
+        while (read(fd, buffer, sizeof buffer) > 0) {
+        }
+        close(fd);
+    }
 
     // Lines of a trace that are transfers.
     static Strings Transfers(const std::string& file) {
@@ -139,35 +241,6 @@ protected:
     gpaktest::TempDir dir;
     std::string state = dir.Path("chip.state");
     std::string trace = dir.Path("bus.trace");
-};
-
-// The bus lock of a run is a flock(2) on the node, which the simulator
-// takes on its state file; the state lock is what each transfer waits for.
-class Hold {
-public:
-    // Close-on-exec: a run started meanwhile must not hold the lock too.
-    Hold(const std::string& path, bool transfers) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
-        if (transfers) {
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            EXPECT_EQ(fcntl(fd_, F_OFD_SETLKW, &lock), 0);
-        } else {
-            EXPECT_EQ(flock(fd_, LOCK_EX), 0);
-        }
-    }
-    ~Hold() { Release(); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-    void Release() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_;
 };
 
 TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
@@ -260,35 +333,31 @@ TEST_F(EndToEndRuns, ClosedStandardStreamsNeverReachTheNode) {
     EXPECT_EQ(run.status, 0);
     const std::string traced = ReadFile(trace);
     EXPECT_EQ(traced.find("standard stream"), std::string::npos) << traced;
-    EXPECT_EQ(Transfers(trace).size(), 50u);
+    EXPECT_EQ(Transfers(trace).size(), 52u);
     EXPECT_EQ(Chip().nvm, SentToNvm(kExample));
 }
 
 // Each signal that arrives while the chip is programmed waits for it: the
-// run is held at its first erase command, signalled, then let go.
+// run is held at its erase section's heading, signalled, then let go.
 TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
     SKIP_WHEN_EMULATED();
     MakeState();
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         std::remove(trace.c_str());
-        Hold bus(state, false);
         const std::string name = "run" + std::to_string(sig);
-        const Background run =
-            Start(Launcher({"--virtual-time"}, {"-t", "nvm", "-w", kExample}, trace), name);
-        WaitFor(name, "waiting up to 10 s");
-        Hold transfers(state, true);
-        bus.Release();
-        std::this_thread::sleep_for(200ms);  // it takes the bus and waits at its first erase
-        ASSERT_EQ(kill(run.pid, sig), 0);    // to the launcher, which passes it on
+        PipedRun piped = StartPiped(name);
+        WaitInWindow(piped);
+        ASSERT_EQ(kill(piped.run.pid, sig), 0);  // to the launcher, which passes it on
         WaitFor(name, "the run stops as soon as the chip is programmed");
-        transfers.Release();
-        const int status = run.Wait();
+        Drain(piped.out);
+        const int status = piped.run.Wait();
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
         EXPECT_NE(Err(name).find("ended by SIG"), std::string::npos) << Err(name);
         EXPECT_NE(Err(name).find(": the chip is programmed and holds the file\n"),
                   std::string::npos)
             << Err(name);
-        EXPECT_EQ(Transfers(trace).size(), 50u);  // erase, write, read-back: all of it
+        // Probes, erase, write, read-back: all of it.
+        EXPECT_EQ(Transfers(trace).size(), 52u);
         EXPECT_EQ(Chip().nvm, SentToNvm(kExample));
     }
 }
@@ -314,40 +383,11 @@ TEST_F(EndToEndRuns, SignalsBeforeProgrammingActAsUsual) {
 TEST_F(EndToEndRuns, ALostReaderWhileProgrammingWaitsForTheChip) {
     SKIP_WHEN_EMULATED();
     MakeState();
-    int pipe_fds[2];
-    ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
-    Hold bus(state, false);
-    const Strings argv = Launcher({"--virtual-time"}, {"-t", "nvm", "-w", kExample}, trace);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        DefaultSignals();
-        const int err_fd = open(dir.Path("run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(pipe_fds[1], 1);
-        dup2(err_fd, 2);
-        close(pipe_fds[0]);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    WaitFor("run", "waiting up to 10 s");
-    Hold transfers(state, true);
-    bus.Release();
-    std::string out;
-    char buffer[256];
-    while (out.find("Erase chip configration.\n") == std::string::npos) {
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        ASSERT_GT(n, 0);
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(pipe_fds[0]);  // the reader goes before the first page line
-    transfers.Release();
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    PipedRun piped = StartPiped("run");
+    close(piped.out_write);
+    close(piped.out);  // the reader goes before the erase section
+    piped.transfers->Release();
+    const int status = piped.run.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
     EXPECT_NE(Err("run").find("gpakcfg: SIGPIPE: the run stops as soon as the chip is programmed"),
               std::string::npos)
@@ -382,8 +422,8 @@ TEST_F(EndToEndRuns, TwoRunsOnOneBusNeverInterleave) {
     };
     const Strings lines_a = Transfers(trace);
     const Strings lines_b = Transfers(trace_b);
-    ASSERT_EQ(lines_a.size(), 50u);
-    ASSERT_EQ(lines_b.size(), 50u);
+    ASSERT_EQ(lines_a.size(), 52u);
+    ASSERT_EQ(lines_b.size(), 52u);
     const auto [a_first, a_last] = span(lines_a);
     const auto [b_first, b_last] = span(lines_b);
     EXPECT_TRUE(a_last <= b_first || b_last <= a_first)
@@ -420,17 +460,18 @@ TEST_F(EndToEndRuns, RealTimeSigintDuringProgrammingKeepsEveryPause) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_EQ(Chip().nvm, SentToNvm(kExample));
     const Strings lines = Transfers(trace);
-    ASSERT_EQ(lines.size(), 50u);
+    ASSERT_EQ(lines.size(), 52u);
     std::vector<double> times;
     for (const std::string& line : lines) {
         times.push_back(std::stod(line));
     }
+    // After the probes at 0x08 and 0x00:
     for (std::size_t i = 1; i < 16; ++i) {
-        EXPECT_GE(times[i] - times[i - 1], 0.010) << "erase " << i;
-        EXPECT_GE(times[17 + i] - times[16 + i], 0.010) << "write " << i;
+        EXPECT_GE(times[2 + i] - times[1 + i], 0.010) << "erase " << i;
+        EXPECT_GE(times[19 + i] - times[18 + i], 0.010) << "write " << i;
     }
-    EXPECT_GE(times[17] - times[16], 1.0);  // the reset after the erase
-    EXPECT_GE(times[34] - times[33], 1.0);  // the closing reset
+    EXPECT_GE(times[19] - times[18], 1.0);  // the reset after the erase
+    EXPECT_GE(times[36] - times[35], 1.0);  // the closing reset
 }
 
 }  // namespace

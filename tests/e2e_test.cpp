@@ -115,16 +115,19 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     EXPECT_EQ(run.out, ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
 
     const auto lines = Trace();
-    ASSERT_EQ(lines.size(), 16u + 1 + 16 + 1 + 16);
+    ASSERT_EQ(lines.size(), 2u + 16 + 1 + 16 + 1 + 16);
+    // Before the erase: a chip answers at control code 1, and none at 0.
+    EXPECT_EQ(lines[0].transfer, "0x08 W 00; 0x08 R 1 ACK");
+    EXPECT_EQ(lines[1].transfer, "0x00 W 00 NACK");
     for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_EQ(lines[i].transfer.substr(0, 12),
+        EXPECT_EQ(lines[2 + i].transfer.substr(0, 12),
                   "0x08 W e3 8" + std::string(1, "0123456789abcdef"[i]));
-        EXPECT_EQ(lines[17 + i].transfer.substr(0, 4), "0x02");
-        EXPECT_EQ(lines[17 + i].transfer.size(), std::string("0x02 W").size() + 17 * 3 + 4);
-        EXPECT_EQ(lines[34 + i].transfer.substr(0, 4), "0x0A");
+        EXPECT_EQ(lines[19 + i].transfer.substr(0, 4), "0x02");
+        EXPECT_EQ(lines[19 + i].transfer.size(), std::string("0x02 W").size() + 17 * 3 + 4);
+        EXPECT_EQ(lines[36 + i].transfer.substr(0, 4), "0x0A");
     }
-    EXPECT_EQ(lines[16].transfer, "0x08 W c8 02 ACK");
-    EXPECT_EQ(lines[33].transfer, "0x00 W c8 02 ACK");
+    EXPECT_EQ(lines[18].transfer, "0x08 W c8 02 ACK");
+    EXPECT_EQ(lines[35].transfer, "0x00 W c8 02 ACK");
     EXPECT_DOUBLE_EQ(lines.back().time_s, 2.32);
 
     // A separate run later reads what the first one programmed.
@@ -149,10 +152,10 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
     for (const std::string& line : Transfers()) {
         addresses.push_back(line.substr(0, 4));
     }
-    Strings expected(17, "0x10");
-    expected.resize(33, "0x13");
+    Strings expected(18, "0x10");  // the probe, the erase and its reset
+    expected.resize(34, "0x13");
     expected.push_back("0x10");
-    expected.resize(50, "0x13");
+    expected.resize(51, "0x13");
     EXPECT_EQ(addresses, expected);
 }
 
@@ -219,9 +222,12 @@ TEST_F(EndToEnd, RealTimeProgrammingTakesTheChipsPauses) {
     EXPECT_GE(wall.count(), 2.32);
     EXPECT_LT(wall.count(), 4.0);
     const auto lines = Trace();
-    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.size(), 52u);
+    EXPECT_EQ(lines[1].transfer, "0x00 W 00 NACK");  // no chip at control code 0
     for (const TraceLine& line : lines) {
-        EXPECT_EQ(line.transfer.substr(line.transfer.size() - 4), " ACK");
+        if (&line != &lines[1]) {
+            EXPECT_EQ(line.transfer.substr(line.transfer.size() - 4), " ACK");
+        }
     }
 }
 

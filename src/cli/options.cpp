@@ -37,18 +37,31 @@ std::string TakeType(Draft& draft, const std::string& value) {
     return "";
 }
 
-// One hex digit, 0x before it allowed: "c", "C", "0xC".
-std::string TakeCode(Draft& draft, const std::string& value) {
-    std::string_view digit = value;
+// A control code: one hex digit, 0x before it allowed ("c", "C", "0xC").
+std::optional<std::uint8_t> ControlCode(std::string_view digit) {
     if (digit.size() == 3 && digit[0] == '0' && (digit[1] == 'x' || digit[1] == 'X')) {
         digit.remove_prefix(2);
     }
     const int digit_value = digit.size() == 1 ? common::HexDigitValue(digit[0]) : -1;
     if (digit_value < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(digit_value);
+}
+
+std::string TakeCode(Draft& draft, const std::string& value) {
+    const std::optional<std::uint8_t> code = ControlCode(value);
+    if (!code) {
         return "CODE is one hex digit, 0 to f";
     }
-    draft.settings.code = static_cast<std::uint8_t>(digit_value);
+    draft.settings.code = *code;
+    draft.code_given = true;
     return "";
+}
+
+std::string TakeNewCode(Draft& draft, const std::string& value) {
+    draft.settings.new_code = ControlCode(value);
+    return draft.settings.new_code ? "" : "N is one hex digit, 0 to f, as for -c";
 }
 
 // N is /dev/i2c-N; anything with a slash is a path.
@@ -99,8 +112,15 @@ const std::vector<Option>& Table() {
              d.settings.save_file = v;
              return std::string();
          }},
+        {nullptr, "--new-code", "N",
+         "--new-code N gives the chip control code N (0..f) with -t nvm -w FILE.", TakeNewCode},
         {nullptr, "--bus", "N|PATH", "--bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.",
          TakeBus},
+        {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
+         [](Draft& d, const std::string&) {
+             d.settings.action = Action::kScan;
+             return std::string();
+         }},
         {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
          TakeUsage},
         {nullptr, "--version", nullptr, nullptr,

@@ -16,7 +16,8 @@ namespace cli {
 // What the command line has said so far.
 struct Draft {
     Settings settings;
-    std::string bad_type;  // the first -t of another letter, checked at the end
+    std::string bad_type;     // the first -t of another letter, checked at the end
+    bool code_given = false;  // -c was given
 };
 
 struct Option {

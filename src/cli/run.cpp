@@ -2,6 +2,7 @@
 // the verify run, and the read-back section that every run ends with.
 #include <cstdio>
 
+#include "cli/chips.h"
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "cli/output.h"
@@ -70,6 +71,9 @@ int Run(int argc, char* argv[]) {
     }
     if (settings.action == cli::Action::kVersion) {
         return kExitOk;
+    }
+    if (settings.action == cli::Action::kScan) {
+        return cli::ScanRun(settings);
     }
     if (settings.type == kConfigUnset) {
         std::fprintf(stderr, "Type is not specified.");

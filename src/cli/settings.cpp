@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "cli/chips.h"
 #include "cli/options.h"
 #include "i2c/i2c.h"
 
@@ -35,6 +36,12 @@ const Conflict kConflicts[] = {
      "--no-verify: not with --verify"},
     {[](const Settings& s) { return s.verify_file && s.type == kConfigReg; },
      "--verify: the registers hold live bits, so they are never compared"},
+    {[](const Settings& s) { return s.new_code && s.verify_file; },
+     "--new-code: not with --verify, which writes nothing"},
+    {[](const Settings& s) { return s.new_code && s.type != kConfigNvm && s.type != kConfigUnset; },
+     "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
+    {[](const Settings& s) { return s.new_code && s.type == kConfigNvm && !s.write_file; },
+     "--new-code: only with -w FILE, which programs the NVM with the new code"},
 };
 
 // The parse of one command line, argument by argument.
@@ -114,6 +121,10 @@ private:
             if (conflict.applies(s)) {
                 Refuse(conflict.refusal);
             }
+        }
+        const std::string scan = ScanConflict(draft_);
+        if (!scan.empty()) {
+            Refuse(scan);
         }
     }
 

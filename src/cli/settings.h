@@ -14,6 +14,7 @@ enum class Action {
     kRun,
     kUsage,    // no arguments, -h or --help: the usage, and nothing else
     kVersion,  // --version: the banner, and nothing else
+    kScan,     // --scan: the chips that answer on the bus, writing nothing
 };
 
 struct Settings {
@@ -25,6 +26,7 @@ struct Settings {
     std::optional<std::string> save_file;    // --save: write the read-back to it
     bool verify = true;                      // --no-verify: a write run does not compare
     std::string bus;                         // --bus: the node; /dev/i2c-1 by default
+    std::optional<std::uint8_t> new_code;    // --new-code: the code an NVM run gives the chip
 };
 
 struct ParsedSettings {

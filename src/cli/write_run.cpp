@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/chips.h"
 #include "cli/cli.h"
 #include "cli/interruption.h"
 #include "cli/report.h"
@@ -22,7 +23,7 @@ PagesResult Program(const cli::Settings& settings, ConfigImage& sent) {
         std::printf("\n");
     }
     PrintHeading("Write configration data.");
-    const PagesResult written = WriteConfigData(settings.code, settings.type, sent);
+    const PagesResult written = WriteConfigData(cli::WrittenCode(settings), settings.type, sent);
     std::printf("\n");
     return written;
 }
@@ -70,21 +71,25 @@ int WriteRun(const cli::Settings& settings) {
     }
     PrintHeading("Configration file.");
     DumpData(image);
+    cli::NoteFileCode(settings, image);
     std::printf("\n");
 
-    // Nor before the bus is known to be there, and this run's alone.
+    // Nor before the bus is known to be there, and this run's alone, nor
+    // before the chip is known to answer where it is written, alone.
     const i2c::BusLock bus = cli::TakeBus(DevicePath());
-    if (!bus.Ready()) {
+    if (!bus.Ready() || !cli::ChipReady(settings)) {
         return kExitFailed;
     }
     ConfigImage sent = image;
     const bool written = Program(settings, sent).Ok();
 
-    const bool complete = ReadBack(settings, true, image);
+    // A chip given a --new-code answers at it from the reset on.
+    const cli::Settings programmed = cli::AtWrittenCode(settings);
+    const bool complete = ReadBack(programmed, true, image);
     // The registers hold live bits: they are never compared.
     const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
     const bool verified =
-        compare && cli::ReportVerified(DeviceAddress(settings.code, settings.type), sent, image);
+        compare && cli::ReportVerified(DeviceAddress(programmed.code, settings.type), sent, image);
     int status = written && complete && (verified || !compare) ? kExitOk : kExitFailed;
     if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
         status = kExitFailed;
