@@ -48,7 +48,10 @@ off_t NodeByte(std::uint64_t key, const std::string& node) {
     return static_cast<off_t>(0x40000000U | ((hash ^ (hash >> 32)) & 0x3FFFFFFFU));
 }
 
-int FlockFd(int fd, int operation) { return static_cast<int>(syscall(SYS_flock, fd, operation)); }
+// flock(2) on the state file, where there is one.
+int FlockFile(int fd, int operation) {
+    return fd < 0 ? 0 : static_cast<int>(syscall(SYS_flock, fd, operation));
+}
 
 bool Lock(int fd, short type) {
     struct flock lock = ByteLock(type, 0);
@@ -179,9 +182,10 @@ int SharedChip::LockNode(NodeLock& lock, const std::string& node, int operation)
             errno = EINVAL;
             return -1;
     }
-    if (lock.state_fd < 0) {
-        lock.state_fd = raw::Open(NodeFile().c_str(), O_RDONLY);
-        lock.byte_fd = lock.state_fd < 0 ? -1 : raw::Open("/dev/null", O_RDWR);
+    // The chips of this process alone have no file to hold.
+    if (lock.byte_fd < 0) {
+        lock.state_fd = path_.empty() ? -1 : raw::Open(path_.c_str(), O_RDONLY);
+        lock.byte_fd = path_.empty() || lock.state_fd >= 0 ? raw::Open("/dev/null", O_RDWR) : -1;
         if (lock.byte_fd < 0) {
             CloseLock(lock);
             return -1;
@@ -189,7 +193,7 @@ int SharedChip::LockNode(NodeLock& lock, const std::string& node, int operation)
     }
     struct flock byte = ByteLock(type, NodeByte(lock_key_, node));
     const bool wait = (operation & LOCK_NB) == 0;
-    if (type != F_UNLCK && FlockFd(lock.state_fd, LOCK_SH | (wait ? 0 : LOCK_NB)) == 0 &&
+    if (type != F_UNLCK && FlockFile(lock.state_fd, LOCK_SH | (wait ? 0 : LOCK_NB)) == 0 &&
         fcntl(lock.byte_fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &byte) == 0) {
         return 0;
     }
@@ -198,7 +202,7 @@ int SharedChip::LockNode(NodeLock& lock, const std::string& node, int operation)
     const int error = errno == EACCES ? EWOULDBLOCK : errno;
     byte.l_type = F_UNLCK;
     fcntl(lock.byte_fd, F_OFD_SETLK, &byte);
-    FlockFd(lock.state_fd, LOCK_UN);
+    FlockFile(lock.state_fd, LOCK_UN);
     if (type == F_UNLCK) {
         return 0;
     }
