@@ -41,8 +41,9 @@ void Check(bool condition, const char* what) {
 }
 
 // The file's records as a plain Intel HEX reader sees them: the lines that
-// start with ':' up to the end record, each field read on its own, every
-// data byte put at its full address (segment or linear base + load address).
+// start with ':' up to the end record (a ':' anywhere else is malformed),
+// each field read on its own, every data byte put at its full address
+// (segment or linear base + load address).
 struct Decoded {
     bool well_formed = true;  // every record before the end is well formed
     bool ended = false;
@@ -59,7 +60,7 @@ bool DecodeLine(std::string line, unsigned long& base, Decoded& out) {
         line.pop_back();
     }
     if (line.empty() || line[0] != ':') {
-        return true;  // not a record
+        return line.find(':') == std::string::npos;  // a comment, or a record out of place
     }
     if (line.size() < 11 || line.size() % 2 != 1) {
         return false;

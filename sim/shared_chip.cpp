@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -81,9 +82,7 @@ bool SharedChip::Attach(const std::string& path, bool virtual_time, std::string&
     state_ = SimState{};
     saved_text_.clear();
     if (path_.empty()) {
-        // The chips of this process alone: so are the locks of its nodes.
-        const pid_t pid = getpid();
-        lock_key_ = Mix(kFnvBasis, &pid, sizeof pid);
+        lock_key_ = kFnvBasis;  // its nodes lock on a file of this process
         return true;
     }
     fd_ = raw::Open(path_.c_str(), O_RDWR | O_CREAT, 0644);
@@ -161,6 +160,23 @@ const std::string& SharedChip::NodeFile() const {
     return path_.empty() ? kNull : path_;
 }
 
+namespace {
+
+// Where the nodes of chips that live in this process lock: a file of this
+// process alone, so that runs in other processes (tests in parallel, other
+// simulated programs) never meet it. Each call opens it anew through
+// /proc, so that two descriptors of one process still exclude each other.
+int OpenPrivateLock() {
+    static const int kFile = memfd_create("gpak-sim-lock", MFD_CLOEXEC);
+    if (kFile < 0) {
+        return -1;
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(kFile);
+    return raw::Open(path.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+}  // namespace
+
 void SharedChip::CloseLock(NodeLock& lock) {
     raw::Close(lock.state_fd);
     raw::Close(lock.byte_fd);
@@ -185,7 +201,9 @@ int SharedChip::LockNode(NodeLock& lock, const std::string& node, int operation)
     // The chips of this process alone have no file to hold.
     if (lock.byte_fd < 0) {
         lock.state_fd = path_.empty() ? -1 : raw::Open(path_.c_str(), O_RDONLY);
-        lock.byte_fd = path_.empty() || lock.state_fd >= 0 ? raw::Open("/dev/null", O_RDWR) : -1;
+        lock.byte_fd = path_.empty()        ? OpenPrivateLock()
+                       : lock.state_fd >= 0 ? raw::Open("/dev/null", O_RDWR)
+                                            : -1;
         if (lock.byte_fd < 0) {
             CloseLock(lock);
             return -1;

@@ -41,7 +41,8 @@ public:
     // descriptors are opened on first use. A holder of a node holds a
     // shared flock(2) of the state file, so that whoever locks the file
     // itself holds every bus, and a lock of the node's own: a byte of
-    // /dev/null chosen by the state file and the node, so that runs on
+    // /dev/null chosen by the state file and the node (of a file private
+    // to this process when the chips live in it), so that runs on
     // different nodes do not wait for each other. Returns what flock(2)
     // returns, with errno set as it sets it.
     int LockNode(NodeLock& lock, const std::string& node, int operation) const;

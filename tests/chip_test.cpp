@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "sim_fixture.h"
@@ -58,7 +59,7 @@ TEST_F(ReadBackTest, ReadsSixteenPagesInOrderFromTheMemorysAddress) {
         gpaksim::SetControlCode(gpaksim::Chip(), c.code);
         gpaksim::Chip().eeprom = Pattern(3);
         ConfigImage image{};
-        EXPECT_TRUE(ReadConfigData(c.code, c.type, image));
+        EXPECT_TRUE(ReadConfigData(c.code, c.type, image).Ok());
         EXPECT_EQ(BusLines(), ReadBackLines(c.addr));
         const auto& chip = gpaksim::Chip();
         EXPECT_EQ(image, c.type == kConfigNvm      ? chip.nvm
@@ -67,13 +68,23 @@ TEST_F(ReadBackTest, ReadsSixteenPagesInOrderFromTheMemorysAddress) {
     }
 }
 
-TEST_F(ReadBackTest, StopsAtTheFirstFailedPageAndSaysWhere) {
+// The failed page and its cause go up to the caller, which words them.
+void ExpectFailure(const PagesResult& result, unsigned addr, int page, i2c::TransferStatus status,
+                   int error_number) {
+    EXPECT_EQ(result.addr, addr);
+    EXPECT_EQ(result.failed_page, page);
+    EXPECT_EQ(result.transfer.status, status);
+    EXPECT_EQ(result.transfer.error_number, error_number);
+}
+
+TEST_F(ReadBackTest, StopsAtTheFirstFailedPageAndReturnsWhereAndWhy) {
     options.knobs.nacks = {{0x0A, 0x50}};
     Restart();
     ConfigImage image{};
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ReadConfigData(1, kConfigNvm, image));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Read error at Addr 0x0A, Page 0x05\n");
+    ExpectFailure(ReadConfigData(1, kConfigNvm, image), 0x0A, 5, i2c::TransferStatus::kFailed,
+                  EREMOTEIO);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     Strings expected = ReadBackLines(0x0A);
     expected.resize(6);
     expected[5] = "0x0A W 50 NACK";
@@ -83,26 +94,28 @@ TEST_F(ReadBackTest, StopsAtTheFirstFailedPageAndSaysWhere) {
     }
 }
 
-TEST_F(ReadBackTest, NoChipReadsNothingAndSaysSo) {
+TEST_F(ReadBackTest, NoChipReadsNothing) {
     options.knobs.absent = true;
+    options.nack_error = gpaksim::NackError::kNoDevice;
     Restart();
     ConfigImage image{};
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ReadConfigData(1, kConfigReg, image));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Read error at Addr 0x08, Page 0x00\n");
+    ExpectFailure(ReadConfigData(1, kConfigReg, image), 0x08, 0, i2c::TransferStatus::kFailed,
+                  ENXIO);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(BusLines(), Strings{"0x08 W 00 NACK"});
     EXPECT_EQ(image, ConfigImage{});
 }
 
-TEST_F(ReadBackTest, MissingNodeGivesTheOpenErrorThenTheReadError) {
+TEST_F(ReadBackTest, MissingNodeGivesTheOpenError) {
     options.no_node = true;
     Restart();
     ConfigImage image{};
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ReadConfigData(1, kConfigNvm, image));
+    ExpectFailure(ReadConfigData(1, kConfigNvm, image), 0x0A, 0, i2c::TransferStatus::kOpenFailed,
+                  ENOENT);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Device open error: No such file or directory\n"
-              "Read error at Addr 0x0A, Page 0x00\n");
+              "Device open error: No such file or directory\n");
     EXPECT_EQ(image, ConfigImage{});
 }
 
@@ -120,9 +133,9 @@ ProgramResult Program(std::uint8_t code, ConfigType type, ConfigImage image) {
     if (type != kConfigReg) {
         EraseConfigData(code, type);
     }
-    result.written = WriteConfigData(code, type, image);
+    result.written = WriteConfigData(code, type, image).Ok();
     result.out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(ReadConfigData(code, type, result.read));
+    EXPECT_TRUE(ReadConfigData(code, type, result.read).Ok());
     return result;
 }
 
@@ -222,7 +235,7 @@ TEST_F(ProgressTest, LinesOfEraseAndWrite) {
     testing::internal::CaptureStdout();
     EraseConfigData(1, kConfigNvm);
     ConfigImage image = Pattern(1);
-    EXPECT_TRUE(WriteConfigData(1, kConfigNvm, image));
+    EXPECT_TRUE(WriteConfigData(1, kConfigNvm, image).Ok());
     std::string expected;
     for (int page = 0; page < 16; ++page) {
         expected += Line("Page 0x%02X : complete\n", page);
@@ -250,7 +263,8 @@ TEST_F(ProgressTest, FailedPageStopsTheWriteButNotTheReset) {
     Restart();
     ConfigImage image = Pattern(9);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(WriteConfigData(1, kConfigEeprom, image));
+    ExpectFailure(WriteConfigData(1, kConfigEeprom, image), 0x0B, 5, i2c::TransferStatus::kFailed,
+                  EREMOTEIO);
     std::string expected = "Addr 0x0B\n";
     for (int page = 0; page < 5; ++page) {
         expected += Line("Page 0x%02X : complete\n", page);
@@ -269,7 +283,9 @@ TEST_F(ProgressTest, EraseCompletesEvenWhenNothingAnswers) {
     options.knobs.absent = true;
     Restart();
     testing::internal::CaptureStdout();
-    EraseConfigData(1, kConfigEeprom);
+    // Every line says "complete"; the result still names the first NACK.
+    ExpectFailure(EraseConfigData(1, kConfigEeprom), 0x08, 0, i2c::TransferStatus::kFailed,
+                  EREMOTEIO);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("error"), std::string::npos);
     EXPECT_EQ(BusLines().size(), 17u);
@@ -283,7 +299,7 @@ TEST_F(ProgressTest, UnacknowledgedCommandsStillEraseAndReset) {
     ConfigImage image = Pattern(4);
     testing::internal::CaptureStdout();
     EraseConfigData(1, kConfigNvm);
-    EXPECT_TRUE(WriteConfigData(1, kConfigNvm, image));
+    EXPECT_TRUE(WriteConfigData(1, kConfigNvm, image).Ok());
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(gpaksim::Chip().nvm, image);
     EXPECT_EQ(gpaksim::Chip().registers, image);

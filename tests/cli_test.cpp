@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
+#include <set>
+#include <sstream>
 
+#include "cli/options.h"
 #include "config_file/config_file.h"
 #include "config_file/save.h"
 #include "run_command.h"
@@ -377,6 +381,68 @@ TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
 
 namespace {
 
-// With --save the command line is read by getopt_long: a word that starts
-// with "--" is now a long option as a whole, no longer a run of short ones.
+// An option as the manual page and the option table both say it: its
+// spellings, and " ARG" when it takes a value.
+std::string Entry(const std::vector<std::string>& spellings, bool takes_value) {
+    std::string entry;
+    for (const std::string& spelling : spellings) {
+        entry += (entry.empty() ? "" : " ") + spelling;
+    }
+    return entry + (takes_value ? " ARG" : "");
+}
+
+// The tag line of a .TP entry (.BI \-\-bus " N\fR|\fPPATH") as an Entry:
+// the macro, then dashes written \-, font changes, quotes and commas.
+std::string ManEntry(const std::string& tag) {
+    const std::string plain = std::regex_replace(
+        std::regex_replace(tag, std::regex(R"(\\f.|"|,)"), ""), std::regex(R"(\\-)"), "-");
+    std::istringstream words(plain);
+    std::string word;
+    words >> word;  // .B, .BI, .BR
+    std::vector<std::string> spellings;
+    bool takes_value = false;
+    while (words >> word) {
+        if (word[0] == '-') {
+            spellings.push_back(word);
+        } else {
+            takes_value = true;
+        }
+    }
+    return Entry(spellings, takes_value);
+}
+
+// A new option is a row of the table and an entry under OPTIONS in
+// gpakcfg(1): one without the other fails here. Each row's usage line
+// begins with a spelling of its own.
+TEST(OptionTableTest, AgreesWithTheManualPageAndTheUsage) {
+    std::set<std::string> table;
+    for (const cli::Option& option : cli::OptionTable()) {
+        std::vector<std::string> spellings;
+        for (const char* name : {option.short_name, option.long_name}) {
+            if (name != nullptr) {
+                spellings.emplace_back(name);
+            }
+        }
+        table.insert(Entry(spellings, option.value != nullptr));
+        if (option.usage != nullptr) {
+            const std::string usage = option.usage;
+            const std::string first_word = usage.substr(0, usage.find_first_of(" ,"));
+            EXPECT_NE(std::find(spellings.begin(), spellings.end(), first_word), spellings.end())
+                << usage;
+        }
+    }
+    std::set<std::string> page;
+    std::istringstream text(gpaktest::ReadFile(GPAKCFG_MAN_PAGE));
+    std::string line;
+    bool in_options = false;
+    while (std::getline(text, line)) {
+        if (line.rfind(".SH", 0) == 0) {
+            in_options = line == ".SH OPTIONS";
+        } else if (in_options && line == ".TP" && std::getline(text, line)) {
+            page.insert(ManEntry(line));
+        }
+    }
+    EXPECT_EQ(page, table);
+}
+
 }  // namespace

@@ -2,11 +2,20 @@
 // the files it refuses, each with the line and the reason.
 #include "config_file/config_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 
+#include "common/unique_fd.h"
 #include "run_command.h"
 
 namespace {
@@ -61,6 +70,23 @@ std::string Join(const Strings& lines, const std::string& eol = "\n") {
         text += line + eol;
     }
     return text;
+}
+
+// Runs body in a child process, which ends after it (or after 10 s).
+pid_t InChild(const std::function<void()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(10);
+        body();
+        _exit(0);
+    }
+    return pid;
+}
+
+// The child's wait status.
+int Reap(pid_t pid) {
+    int status = -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid ? status : -1;
 }
 
 ConfigImage CountingImage(std::size_t filled = 256) {
@@ -157,8 +183,11 @@ TEST_F(ConfigFileTest, CrLineEndsBlankLinesAndCommentsNoLongerEndTheReading) {
     ExpectTaken(Join(Lines(16), "\r"), CountingImage());
     Strings lines = Lines(32);
     lines.insert(lines.begin() + 6, "");
-    lines.insert(lines.begin() + 4, "# page 4 and on: the second half");
+    lines.insert(lines.begin() + 4, "# page 4 and on, the second half");
     lines.insert(lines.begin() + 2, "   \t");
+    lines.insert(lines.begin() + 2, "\f");                               // a page break
+    lines.insert(lines.begin() + 2, "\xC2\xA0 no record in this line");  // nor a ':'
+
     lines.insert(lines.begin(), "; made by hand, " + std::string(300, '-'));
     lines.insert(lines.begin(), "");
     lines.push_back(kEnd);
@@ -285,9 +314,41 @@ TEST_F(ConfigFileTest, AFileThatMayBeCutShortIsRefused) {
                   "the byte count says 16 data bytes, the record holds 5");
 }
 
-TEST_F(ConfigFileTest, ARecordNotAtTheStartOfItsLineIsRefusedNotSkipped) {
-    ExpectRefused(Data(0, 16) + "\n  " + Data(16, 16) + "\n" + kEnd + "\n", 2,
-                  "blanks stand before the record: a record starts at the start of its line");
+// Blanks and a byte-order mark before the record were refused before; any
+// other character before a ':', seen or unseen, is now refused too.
+TEST_F(ConfigFileTest, AColonAnywhereButAtTheStartOfALineIsNowRefusedNotSkipped) {
+    const std::string rule =
+        ": a record starts at the first character of its line, and a comment holds no ':'";
+    struct Case {
+        std::string before;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"  ", "blanks stand before the record: a record starts at the start of its line"},
+        {"\t", "blanks stand before the record: a record starts at the start of its line"},
+        {"\f", "a form feed at column 1 stands before the ':' at column 2" + rule},
+        {"\v", "a vertical tab at column 1 stands before the ':' at column 2" + rule},
+        {"\xC2\xA0",
+         "a no-break space (C2 A0) at column 1 stands before the ':' at column 3" + rule},
+        {"\xE2\x80\x8B",
+         "a zero-width space (E2 80 8B) at column 1 stands before the ':' at column 4" + rule},
+        {" \xE2\x81\xA0",
+         "a word joiner (E2 81 A0) at column 2 stands before the ':' at column 5" + rule},
+        {"\xEF\xBB\xBF ",
+         "a byte-order mark (EF BB BF) at column 1 stands before the ':' at column 5" + rule},
+        {"x", "'x' at column 1 stands before the ':' at column 2" + rule},
+        {"\t\x1B", "byte 0x1B at column 2 stands before the ':' at column 3" + rule},
+        {"\xE3\x80\x80", "byte 0xE3 at column 1 stands before the ':' at column 4" + rule},
+    };
+    for (const Case& c : cases) {
+        // The last data record, with the end record after it: once skipped,
+        // the rest of the image was 0x00.
+        ExpectRefused(Join(Lines(16, 240)) + c.before + Data(240, 16) + "\n" + kEnd + "\n", 16,
+                      c.message);
+    }
+    // A comment line that holds a ':' was skipped before.
+    ExpectRefused(Data(0, 16) + "\n# page 4 and on: the second half\n" + kEnd + "\n", 2,
+                  "'#' at column 1 stands before the ':' at column 16" + rule);
     ExpectRefused("\xEF\xBB\xBF" + Join(Lines(16)), 1,
                   "a byte-order mark stands before the record: save the file as plain text");
 }
@@ -316,10 +377,67 @@ TEST_F(ConfigFileTest, FilesLargerThan1MiBAreRefusedWithoutReadingThemToTheEnd) 
     const ConfigFileResult big = Read(file + "\n");
     EXPECT_EQ(big.status, ConfigFileStatus::kRefused);
     EXPECT_EQ(big.refusal, dir.Path("config.hex") + refusal);
-    // An endless file ends at once.
-    const ConfigFileResult zero = ReadConfigFile("/dev/zero", image);
-    EXPECT_EQ(zero.status, ConfigFileStatus::kRefused);
-    EXPECT_EQ(zero.refusal, "/dev/zero" + refusal);
+    // An endless pipe ends at once (an endless device is not read at all).
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    const pid_t writer = InChild([&] {
+        close(ends[0]);
+        const std::string chunk(4096, '#');
+        while (write(ends[1], chunk.data(), chunk.size()) > 0) {
+        }
+    });
+    close(ends[1]);
+    const std::string pipe_path = "/dev/fd/" + std::to_string(ends[0]);
+    const ConfigFileResult endless = ReadConfigFile(pipe_path, image);
+    close(ends[0]);
+    EXPECT_EQ(endless.status, ConfigFileStatus::kRefused);
+    EXPECT_EQ(endless.refusal, pipe_path + refusal);
+    Reap(writer);
+}
+
+TEST_F(ConfigFileTest, APipeIsReadOnceItsWriterComes) {
+    const std::string fifo = dir.Path("fifo.hex");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string text = Join(Lines(16));
+    const pid_t writer = InChild([&] {
+        const common::UniqueFd fd(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+        (void)!write(fd.Get(), text.data(), text.size());
+    });
+    const ConfigFileResult result = ReadConfigFile(fifo, image);
+    EXPECT_EQ(result.status, ConfigFileStatus::kRead) << result.refusal;
+    EXPECT_EQ(image, CountingImage());
+    EXPECT_EQ(Reap(writer), 0);
+}
+
+// On a device a read(2) is the device's own operation: on an I2C node, a
+// transfer on the bus. Such files were read before.
+TEST_F(ConfigFileTest, DevicesAreNowRefusedBeforeAByteIsReadFromThem) {
+    const std::string refusal =
+        ": a character device, not a hex record file: nothing was read from it";
+    for (const std::string device : {"/dev/null", "/dev/zero"}) {
+        const ConfigFileResult result = ReadConfigFile(device, image);
+        EXPECT_EQ(result.status, ConfigFileStatus::kRefused) << device;
+        EXPECT_EQ(result.refusal, device + refusal);
+    }
+    // A terminal with a line waiting to be read: the line is still there.
+    const common::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master.IsOpen() || grantpt(master.Get()) != 0 || unlockpt(master.Get()) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal: " << std::strerror(errno);
+    }
+    const std::string terminal = ptsname(master.Get());
+    const common::UniqueFd other_end(open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(other_end.IsOpen()) << terminal;
+    const std::string line = Join(Lines(16, 16));
+    ASSERT_EQ(write(master.Get(), line.data(), line.size()), ssize_t(line.size()));
+    pollfd waiting{other_end.Get(), POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1);
+
+    const ConfigFileResult result = ReadConfigFile(terminal, image);
+    EXPECT_EQ(result.status, ConfigFileStatus::kRefused);
+    EXPECT_EQ(result.refusal, terminal + refusal);
+    std::string left(100, '\0');
+    left.resize(std::max<ssize_t>(read(other_end.Get(), left.data(), left.size()), 0));
+    EXPECT_EQ(left, line);
 }
 
 TEST_F(ConfigFileTest, OpenAndReadFailuresKeepTheirCause) {

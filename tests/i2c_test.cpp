@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 
+#include "cli/report.h"
 #include "i2c/bus_lock.h"
+#include "run_command.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -94,6 +97,40 @@ TEST_F(I2cTest, MissingNodeGivesOneOpenErrorLineEach) {
     EXPECT_EQ(gpaksim::CloseCount(), 0);
 }
 
+// What went wrong comes back with its errno, for the caller to word.
+TEST_F(I2cTest, FailuresReturnTheirCause) {
+    using i2c::TransferStatus;
+    struct Case {
+        bool absent;
+        gpaksim::NackError nack_error;
+        bool no_node;
+        int len;
+        TransferStatus status;
+        int error_number;
+    };
+    const Case cases[] = {
+        {true, gpaksim::NackError::kRemoteIo, false, 16, TransferStatus::kFailed, EREMOTEIO},
+        {true, gpaksim::NackError::kNoDevice, false, 1, TransferStatus::kFailed, ENXIO},
+        {false, gpaksim::NackError::kRemoteIo, true, 16, TransferStatus::kOpenFailed, ENOENT},
+        {false, gpaksim::NackError::kRemoteIo, false, -1, TransferStatus::kRefused, 0},
+    };
+    for (const Case& c : cases) {
+        options.knobs.absent = c.absent;
+        options.nack_error = c.nack_error;
+        options.no_node = c.no_node;
+        Restart();
+        std::array<std::uint8_t, 16> buf{};
+        testing::internal::CaptureStderr();
+        for (const i2c::TransferResult& result :
+             {i2c::RegisterRead(0x0A, 0x00, buf.data(), c.len),
+              i2c::RegisterWrite(0x0A, 0x00, buf.data(), c.len)}) {
+            EXPECT_EQ(result.status, c.status) << c.error_number;
+            EXPECT_EQ(result.error_number, c.error_number);
+        }
+        testing::internal::GetCapturedStderr();
+    }
+}
+
 TEST_F(I2cTest, ReservedAddressesGoOutUnchanged) {
     const std::uint8_t reset = 0x02;
     gpaksim::SetControlCode(gpaksim::Chip(), 0);
@@ -119,31 +156,42 @@ TEST_F(I2cTest, BadLengthsNeverReachTheBus) {
 
 namespace {
 
-// The run's hold on the bus, in the test's own process.
-class BusLockTest : public gpaktest::SimTest {};
+// The run's hold on the bus, in the test's own process, as the front end
+// takes it and words what stood in the way.
+// The chip in a file of this test's own: without one, the simulator locks
+// a stand-in that every process without a state file shares, and a lock
+// held here for the whole wait would delay tests running alongside.
+class BusLockTest : public gpaktest::SimTest {
+protected:
+    void SetUp() override {
+        options.state_path = dir.Path("chip.state");
+        SimTest::SetUp();
+    }
+    gpaktest::TempDir dir;
+};
 
 TEST_F(BusLockTest, ANodeThatIsNoAdapterIsSaidSo) {
     testing::internal::CaptureStderr();
-    const gpakcfg::BusLock lock = gpakcfg::BusLock::Acquire("/dev/null", std::chrono::seconds(1));
+    const i2c::BusLock lock = cli::TakeBus("/dev/null", std::chrono::seconds(1));
     // (qemu-user answers the request itself, with ENOSYS.)
     EXPECT_EQ(testing::internal::GetCapturedStderr().find(
                   "gpakcfg: /dev/null is not an I2C adapter (I2C_FUNCS: "),
               0u);
-    EXPECT_EQ(lock.Status(), gpakcfg::BusStatus::kNotI2c);
+    EXPECT_EQ(lock.Status(), i2c::BusStatus::kNotI2c);
+    EXPECT_NE(lock.ErrorNumber(), 0);
 }
 
 TEST_F(BusLockTest, ASecondHolderWaitsThenGivesUp) {
-    const gpakcfg::BusLock first = gpakcfg::BusLock::Acquire("/dev/i2c-1", std::chrono::seconds(1));
+    const i2c::BusLock first = i2c::BusLock::Acquire("/dev/i2c-1", std::chrono::seconds(1));
     ASSERT_TRUE(first.Ready());
     testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
-    const gpakcfg::BusLock second =
-        gpakcfg::BusLock::Acquire("/dev/i2c-1", std::chrono::milliseconds(300));
+    const i2c::BusLock second = cli::TakeBus("/dev/i2c-1", std::chrono::milliseconds(300));
     const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "gpakcfg: /dev/i2c-1 is in use by another gpakcfg run; waiting up to 1 s\n"
               "gpakcfg: /dev/i2c-1 is still in use; nothing was sent to the chip\n");
-    EXPECT_EQ(second.Status(), gpakcfg::BusStatus::kBusy);
+    EXPECT_EQ(second.Status(), i2c::BusStatus::kBusy);
     EXPECT_GE(waited.count(), 0.3);
     EXPECT_TRUE(gpaksim::Transfers().empty());
 }

@@ -3,6 +3,7 @@
 #include "config_file/save.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <random>
 
+#include "common/unique_fd.h"
 #include "config_file/config_file.h"
 #include "run_command.h"
 
@@ -69,6 +71,32 @@ TEST(SavedFile, ReadsBackToTheSameImage) {
         EXPECT_EQ(result.status, ConfigFileStatus::kRead) << result.refusal;
         EXPECT_EQ(result.records, 16);
         EXPECT_EQ(back, image);
+    }
+}
+
+TEST(SavedFile, GoesToAnotherFileThanTheInputHoweverItIsSpelled) {
+    gpaktest::TempDir dir;
+    const std::string master = dir.Write("master.hex", "m\n");
+    dir.Write("other.hex", "m\n");
+    ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
+    ASSERT_EQ(link(master.c_str(), dir.Path("sub/hard.hex").c_str()), 0);
+    ASSERT_EQ(symlink("../master.hex", dir.Path("sub/soft.hex").c_str()), 0);
+    ASSERT_EQ(symlink("sub/soft.hex", dir.Path("soft2.hex").c_str()), 0);
+    ASSERT_EQ(symlink("missing.hex", dir.Path("dangling.hex").c_str()), 0);
+    const Strings same = {master,
+                          dir.Path("./master.hex"),
+                          dir.Path("sub//../master.hex"),
+                          dir.Path("sub/hard.hex"),
+                          dir.Path("sub/soft.hex"),
+                          dir.Path("soft2.hex")};
+    for (const std::string& save : same) {
+        EXPECT_TRUE(hexfile::SameFile(save, master)) << save;
+        EXPECT_TRUE(hexfile::SameFile(master, save)) << save;
+    }
+    const Strings other = {dir.Path("other.hex"), dir.Path("missing.hex"), dir.Path("dangling.hex"),
+                           dir.Path("sub"), ""};
+    for (const std::string& save : other) {
+        EXPECT_FALSE(hexfile::SameFile(save, master)) << save;
     }
 }
 
@@ -173,6 +201,61 @@ TEST_F(ReplaceFileTest, AFileTheUserMayNotWriteIsLeftAsItWas) {
     }));
     EXPECT_EQ(ReadFile(path), "kept\n");
     EXPECT_EQ(Entries(dir.Path("")), Strings{"locked.hex"});
+}
+
+// As the kernel follows a link for a plain open (fs.protected_symlinks): in
+// a sticky world-writable directory such as /tmp, only the follower's own
+// links and the directory owner's. Replaced through before.
+TEST_F(ReplaceFileTest, AnotherUsersLinkInAStickyWorldWritableDirectoryIsNowNotFollowed) {
+    constexpr uid_t kNobody = 65534;
+    const std::string shared = dir.Path("tmp");
+    const std::string system = dir.Write("system.conf", "kept\n");
+    const std::string board = shared + "/board-before.hex";
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(symlink(system.c_str(), board.c_str()), 0);
+    if (geteuid() != 0 || lchown(board.c_str(), kNobody, kNobody) != 0) {
+        GTEST_SKIP() << "needs root, to leave a link of another user";
+    }
+    const bool kernel_protects = ReadFile("/proc/sys/fs/protected_symlinks") == "1\n";
+    struct Case {
+        mode_t mode;
+        uid_t dir_owner;
+        uid_t link_owner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {01777, 0, 0, true},              // the follower's own
+        {01777, kNobody, kNobody, true},  // the directory owner's
+        {00777, 0, kNobody, true},        // not sticky
+        {01775, 0, kNobody, true},        // not world-writable
+        {01777, 0, kNobody, false},       // another user's link in /tmp (stays so below)
+    };
+    for (const Case& c : cases) {
+        const std::string name = "mode " + std::to_string(c.mode) + ", directory of uid " +
+                                 std::to_string(c.dir_owner) + ", link of uid " +
+                                 std::to_string(c.link_owner);
+        ASSERT_EQ(chown(shared.c_str(), c.dir_owner, c.dir_owner), 0);
+        ASSERT_EQ(chmod(shared.c_str(), c.mode), 0);
+        ASSERT_EQ(lchown(board.c_str(), c.link_owner, c.link_owner), 0);
+        dir.Write("system.conf", "kept\n");
+        const ReplaceResult result = ReplaceFile(board, "new\n");
+        EXPECT_EQ(result.replaced, c.followed) << name << ": " << result.error;
+        EXPECT_EQ(ReadFile(system), c.followed ? "new\n" : "kept\n") << name;
+        EXPECT_EQ(Entries(shared), Strings{"board-before.hex"}) << name;
+        if (kernel_protects) {
+            const common::UniqueFd opened(open(board.c_str(), O_RDONLY | O_CLOEXEC));
+            EXPECT_EQ(opened.IsOpen(), c.followed) << name << ": the kernel follows otherwise";
+        }
+    }
+    EXPECT_EQ(ReplaceFile(board, "new\n").error,
+              "the symbolic link " + board + " belongs to another user (uid 65534) in the sticky " +
+                  "world-writable directory " + shared +
+                  ", so it is not followed (fs.protected_symlinks): Permission denied");
+    // Nor further on, through a link of the follower's own.
+    const std::string own = dir.Path("own.hex");
+    ASSERT_EQ(symlink(board.c_str(), own.c_str()), 0);
+    EXPECT_FALSE(ReplaceFile(own, "new\n").replaced);
+    EXPECT_EQ(ReadFile(system), "kept\n");
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// The chip's memories and the operations on them: read-back, erase, write
-// and reset.
+// The chip's memories and the operations on them: addressing, read-back,
+// erase, write, reset and verify. The operations print their page lines
+// and return what happened; the front end words everything else.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "i2c/i2c.h"
 
 // One chip memory: byte p * 16 + o is byte o of page p, which lies at
 // register address p << 4.
@@ -29,32 +32,46 @@ constexpr std::uint8_t DeviceAddress(std::uint8_t code, ConfigType type) {
     return static_cast<std::uint8_t>((code << 3) | type);
 }
 
+// What became of an operation on the pages of a memory: every transfer
+// went through, or the first that failed, with where and why.
+struct PagesResult {
+    std::uint8_t addr = 0;         // the device address the transfers went to
+    int failed_page = -1;          // the first page whose transfer failed; -1: none
+    i2c::TransferResult transfer;  // what became of that page's transfer
+
+    [[nodiscard]] bool Ok() const { return failed_page < 0; }
+};
+
 // Reads the 16 pages of the memory into image, stopping at the first page
-// that fails (that page and the rest keep their bytes). Reports the failed
-// page on standard error. Returns true when all 16 pages were read.
-bool ReadConfigData(std::uint8_t code, ConfigType type, ConfigImage& image);
+// that fails (that page and the rest keep their bytes). Prints nothing
+// but the transfers' open-error line.
+PagesResult ReadConfigData(std::uint8_t code, ConfigType type, ConfigImage& image);
 
 // Sends the reset command to the register block of the control code in
-// addr and waits 1 s for the chip to come back.
-void PowerCycle(std::uint8_t addr);
+// addr and waits 1 s for the chip to come back, whatever became of the
+// command (the result says).
+i2c::TransferResult PowerCycle(std::uint8_t addr);
 
-// Erases the 16 pages of the NVM or the EEPROM, then resets the chip.
-void EraseConfigData(std::uint8_t code, ConfigType type);
+// Erases the 16 pages of the NVM or the EEPROM, then resets the chip. The
+// chip may NACK a command while it erases, so every page line says
+// "complete"; the result names the first command that failed all the same.
+PagesResult EraseConfigData(std::uint8_t code, ConfigType type);
 
 // Writes image to the memory page by page (for reg and nvm, byte 0xCA first
-// takes the control code), then resets the chip for nvm and eeprom.
-// Returns true when all 16 pages were written.
-bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image);
+// takes the control code), stopping at the first page that fails, then
+// resets the chip for nvm and eeprom. The result names the failed page.
+PagesResult WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image);
 
 // What WriteConfigData does to image before it writes it: for reg and nvm,
 // byte 0xCA takes the control code in its low nibble.
 void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image);
 
-// Compares the memory as read back with the image that was sent to it.
-// On any difference, says on standard error at which device address, how
-// many bytes differ and the first of them, and returns false.
-bool VerifyConfigData(std::uint8_t code, ConfigType type, const ConfigImage& sent,
-                      const ConfigImage& read);
+// How the memory as read back differs from the image that was sent to it.
+struct ImageDifference {
+    int count = 0;          // bytes that differ
+    std::size_t first = 0;  // offset of the first of them
 
-// The line of a read-back that ends at page: its bytes were not read.
-void ReportReadError(std::uint8_t addr, int page);
+    [[nodiscard]] bool Same() const { return count == 0; }
+};
+
+ImageDifference VerifyConfigData(const ConfigImage& sent, const ConfigImage& read);

@@ -1,3 +1,4 @@
+// Erase, write and reset: the commands, the pages and the chip's pauses.
 #include <sys/prctl.h>
 
 #include <cerrno>
@@ -43,49 +44,57 @@ void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image) {
     }
 }
 
-void PowerCycle(std::uint8_t addr) {
+i2c::TransferResult PowerCycle(std::uint8_t addr) {
     const auto target = static_cast<std::uint8_t>(addr & 0x78);
     // The chip may not acknowledge the reset while carrying it out, so the
-    // result tells nothing; the pause is what matters.
-    (void)WriteI2C(target, kResetRegister, &kResetValue, 1);
+    // pause is taken whatever the result says.
+    const i2c::TransferResult result = i2c::RegisterWrite(target, kResetRegister, &kResetValue, 1);
     Pause(kResetPauseNs);
+    return result;
 }
 
-void EraseConfigData(std::uint8_t code, ConfigType type) {
-    const std::uint8_t target = DeviceAddress(code, kConfigReg);
+PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
+    PagesResult result;
+    result.addr = DeviceAddress(code, kConfigReg);
     for (int page = 0; page < kPageCount; ++page) {
         std::printf("Page 0x%02X : ", page);
         const auto value =
             static_cast<std::uint8_t>((type == kConfigNvm ? kEraseNvm : kEraseEeprom) | page);
-        // Unexamined for the same reason as the reset: the chip may NACK
+        // Not examined for the same reason as the reset: the chip may NACK
         // while it erases.
-        (void)WriteI2C(target, kEraseRegister, &value, 1);
+        const i2c::TransferResult sent = i2c::RegisterWrite(result.addr, kEraseRegister, &value, 1);
+        if (!sent.Ok() && result.Ok()) {
+            result.failed_page = page;
+            result.transfer = sent;
+        }
         std::printf("complete\n");
         Pause(kPagePauseNs);
     }
-    PowerCycle(target);
+    PowerCycle(result.addr);
+    return result;
 }
 
-bool WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
-    const std::uint8_t addr = type == kConfigReg   ? DeviceAddress(code, kConfigReg)
-                              : type == kConfigNvm ? kNvmWriteAddress
-                                                   : DeviceAddress(code, kConfigEeprom);
+PagesResult WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
+    PagesResult result;
+    result.addr = type == kConfigReg   ? DeviceAddress(code, kConfigReg)
+                  : type == kConfigNvm ? kNvmWriteAddress
+                                       : DeviceAddress(code, kConfigEeprom);
     ApplyControlCode(code, type, image);
-    std::printf("Addr 0x%02X\n", addr);
-    bool written = true;
+    std::printf("Addr 0x%02X\n", result.addr);
     for (int page = 0; page < kPageCount; ++page) {
         std::printf("Page 0x%02X : ", page);
         const auto reg = static_cast<std::uint8_t>(page << 4);
-        if (WriteI2C(addr, reg, &image[PageOffset(page)], kPageSize) < 0) {
+        result.transfer = i2c::RegisterWrite(result.addr, reg, &image[PageOffset(page)], kPageSize);
+        if (!result.transfer.Ok()) {
             std::printf("error & stoped\n");
-            written = false;
+            result.failed_page = page;
             break;
         }
         std::printf("complete\n");
         Pause(kPagePauseNs);
     }
     if (type != kConfigReg) {
-        PowerCycle(addr);
+        PowerCycle(result.addr);
     }
-    return written;
+    return result;
 }

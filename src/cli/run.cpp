@@ -1,8 +1,12 @@
+// One gpakcfg command from the banner to its exit status: the read run,
+// the verify run, and the read-back section that every run ends with.
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "cli/output.h"
-#include "i2c/bus_lock.h"
+#include "cli/report.h"
+#include "config_file/save.h"
 #include "i2c/i2c.h"
 
 #ifndef GPAKCFG_VERSION
@@ -10,18 +14,6 @@
 #endif
 
 namespace {
-
-void PrintUsage(const char* program) {
-    std::printf("Usage: %s [-t TYPE] [-w FILE] [-c CODE] \n", program);
-    std::printf(" -t is config type, TYPE is {reg|nvm|eeprom}.\n");
-    std::printf(" -w is write operation, FILE is configration file path..\n");
-    std::printf(" -c control code, CODE is {0..f}. Default is 1.\n");
-    std::printf(" --no-verify skips comparing the memory with FILE after -w.\n");
-    std::printf(" --verify FILE compares the memory with FILE, writing nothing.\n");
-    std::printf(" --save FILE writes the memory read back to FILE as a hex record file.\n");
-    std::printf(" --bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.\n");
-    std::printf(" -h, --help prints this usage; --version prints the version.\n");
-}
 
 // A run that only reads: the bus taken, the memory read back into image
 // and, with --save, saved. True when it was read whole (and saved).
@@ -31,7 +23,7 @@ struct Reading {
 };
 
 Reading ReadAndSave(const cli::Settings& settings, ConfigImage& image) {
-    const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
+    const i2c::BusLock bus = cli::TakeBus(DevicePath());
     Reading reading;
     reading.complete = ReadBack(settings, bus.Ready(), image);
     if (settings.save_file) {
@@ -56,7 +48,8 @@ int VerifyRun(const cli::Settings& settings) {
     ConfigImage image{};
     const Reading reading = ReadAndSave(settings, image);
     const bool same =
-        reading.complete && VerifyConfigData(settings.code, settings.type, expected, image);
+        reading.complete &&
+        cli::ReportVerified(DeviceAddress(settings.code, settings.type), expected, image);
     return same && reading.saved ? kExitOk : kExitFailed;
 }
 
@@ -72,7 +65,7 @@ int Run(int argc, char* argv[]) {
     }
     const cli::Settings& settings = parsed.settings;
     if (settings.action == cli::Action::kUsage) {
-        PrintUsage(argc > 0 ? argv[0] : "gpakcfg");
+        cli::PrintUsage(argc > 0 ? argv[0] : "gpakcfg");
         return kExitOk;
     }
     if (settings.action == cli::Action::kVersion) {
@@ -83,6 +76,15 @@ int Run(int argc, char* argv[]) {
         return kExitUsage;
     }
     SetDevicePath(settings.bus);
+    const auto& input = settings.write_file ? settings.write_file : settings.verify_file;
+    if (settings.save_file && input && hexfile::SameFile(*settings.save_file, *input)) {
+        std::fprintf(stderr,
+                     "gpakcfg: --save %s: the same file as %s %s: the read-back would replace "
+                     "it; save to another file\n",
+                     settings.save_file->c_str(), settings.write_file ? "-w" : "--verify",
+                     input->c_str());
+        return kExitUsage;
+    }
     if (settings.write_file) {
         return WriteRun(settings);
     }
@@ -96,10 +98,14 @@ bool ReadBack(const cli::Settings& settings, bool bus_ready, ConfigImage& image)
     PrintHeading("Chip configration data.");
     bool complete = false;
     if (bus_ready) {
-        complete = ReadConfigData(settings.code, settings.type, image);
+        const PagesResult read = ReadConfigData(settings.code, settings.type, image);
+        complete = read.Ok();
+        if (!complete) {
+            cli::ReportReadError(read.addr, read.failed_page);
+        }
     } else {
         // Nothing is sent without the bus; the run has said why already.
-        ReportReadError(DeviceAddress(settings.code, settings.type), 0);
+        cli::ReportReadError(DeviceAddress(settings.code, settings.type), 0);
     }
     DumpData(image);
     std::printf("\n");

@@ -1,4 +1,5 @@
-// The command line, read into the settings of one run.
+// The settings of one run and the parse of the command line into them;
+// the options themselves are rows of the option table (options.h).
 #pragma once
 
 #include <cstdint>

@@ -1,18 +1,20 @@
+// The write run: the file loaded and shown, the bus taken, erase and write
+// in the window no signal cuts short, read-back, verify and --save.
 #include <cstdio>
 #include <cstring>
 
 #include "cli/cli.h"
 #include "cli/interruption.h"
+#include "cli/report.h"
 #include "config_file/config_file.h"
-#include "i2c/bus_lock.h"
 #include "i2c/i2c.h"
 
 namespace {
 
 // The erase and write sections, in the window that no signal cuts short.
-// Returns true when all 16 pages were written; sent is the image as the
-// chip received it.
-bool Program(const cli::Settings& settings, ConfigImage& sent) {
+// Returns what became of the page writes; sent is the image as the chip
+// received it.
+PagesResult Program(const cli::Settings& settings, ConfigImage& sent) {
     const cli::ProgrammingWindow window;
     if (settings.type != kConfigReg) {
         PrintHeading("Erase chip configration.");
@@ -20,7 +22,7 @@ bool Program(const cli::Settings& settings, ConfigImage& sent) {
         std::printf("\n");
     }
     PrintHeading("Write configration data.");
-    const bool written = WriteConfigData(settings.code, settings.type, sent);
+    const PagesResult written = WriteConfigData(settings.code, settings.type, sent);
     std::printf("\n");
     return written;
 }
@@ -71,17 +73,18 @@ int WriteRun(const cli::Settings& settings) {
     std::printf("\n");
 
     // Nor before the bus is known to be there, and this run's alone.
-    const gpakcfg::BusLock bus = gpakcfg::BusLock::Acquire(DevicePath(), gpakcfg::kBusWaitLimit);
+    const i2c::BusLock bus = cli::TakeBus(DevicePath());
     if (!bus.Ready()) {
         return kExitFailed;
     }
     ConfigImage sent = image;
-    const bool written = Program(settings, sent);
+    const bool written = Program(settings, sent).Ok();
 
     const bool complete = ReadBack(settings, true, image);
     // The registers hold live bits: they are never compared.
     const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
-    const bool verified = compare && VerifyConfigData(settings.code, settings.type, sent, image);
+    const bool verified =
+        compare && cli::ReportVerified(DeviceAddress(settings.code, settings.type), sent, image);
     int status = written && complete && (verified || !compare) ? kExitOk : kExitFailed;
     if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
         status = kExitFailed;

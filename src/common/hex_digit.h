@@ -1,7 +1,7 @@
 // The value of one hexadecimal digit, either case.
 #pragma once
 
-namespace gpakcfg {
+namespace common {
 
 // 0 to 15 for '0'..'9', 'a'..'f' and 'A'..'F'; -1 for any other character.
 constexpr int HexDigitValue(char c) {
@@ -17,4 +17,4 @@ constexpr int HexDigitValue(char c) {
     return -1;
 }
 
-}  // namespace gpakcfg
+}  // namespace common

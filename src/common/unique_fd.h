@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-namespace gpakcfg {
+namespace common {
 
 class UniqueFd {
 public:
@@ -38,4 +38,4 @@ private:
     int fd_;
 };
 
-}  // namespace gpakcfg
+}  // namespace common

@@ -1,6 +1,8 @@
 #include "config_file/config_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,13 +32,57 @@ ConfigFileResult Failed(ConfigFileStatus status, int error_number) {
     return result;
 }
 
+// What a descriptor of this mode stands for when it is no file to read:
+// there a read(2) is an operation of the device (on an I2C node, a bus
+// transfer), and its end may never come.
+const char* DeviceKind(mode_t mode) {
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    return S_ISSOCK(mode) ? "a socket" : nullptr;
+}
+
+// A pipe opened before its writer would read as empty: waits, as a plain
+// open would, for the writer's first data or its end. Returns 0 or errno.
+int WaitForWriter(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return errno;
+    }
+    pollfd ready{fd, POLLIN, 0};
+    while (poll(&ready, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
-    const gpakcfg::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opening a FIFO without a writer, or a device that waits for a line,
+    // returns at once; a terminal never becomes the controlling one.
+    const common::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.IsOpen()) {
         return Failed(ConfigFileStatus::kOpenFailed, errno);
+    }
+    // What was opened, not what the name said a moment before.
+    struct stat opened {};
+    if (fstat(fd.Get(), &opened) != 0) {
+        return Failed(ConfigFileStatus::kReadFailed, errno);
+    }
+    if (const char* kind = DeviceKind(opened.st_mode)) {
+        return Refused(path,
+                       std::string(kind) + ", not a hex record file: nothing was read from it");
+    }
+    const int waited = S_ISFIFO(opened.st_mode) ? WaitForWriter(fd.Get()) : 0;
+    if (waited != 0) {
+        return Failed(ConfigFileStatus::kReadFailed, waited);
     }
     const hexfile::FileText file = hexfile::ReadFileText(fd.Get(), kMaxFileSize);
     if (file.error_number != 0) {

@@ -21,8 +21,9 @@ struct ConfigFileResult {
 
 // Fills image with the file's data and 0x00 after it. The file is taken
 // only when it says exactly what the memory must hold:
-//   - lines end in LF, CR LF or CR; blank lines and lines that do not
-//     start with ':' are skipped; every line that starts with ':' is a
+//   - it is a file or a pipe: a device is refused before a byte is read;
+//   - lines end in LF, CR LF or CR; blank lines and lines without ':' are
+//     skipped; every line that holds ':' starts with it and is a
 //     well-formed record (hex digits, byte count, checksum, known type);
 //   - data records of any length load one after another from 0x0000,
 //     256 bytes at most; extended address records must keep address 0;

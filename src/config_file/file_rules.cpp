@@ -15,6 +15,35 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
     return text;
 }
 
+struct NamedCharacter {
+    std::string_view bytes;
+    const char* name;
+};
+
+// Characters an editor shows as nothing, or as a blank.
+constexpr NamedCharacter kUnseen[] = {
+    {"\f", "a form feed"},
+    {"\v", "a vertical tab"},
+    {"\xC2\xA0", "a no-break space (C2 A0)"},
+    {"\xE2\x80\x8B", "a zero-width space (E2 80 8B)"},
+    {"\xE2\x80\x8C", "a zero-width non-joiner (E2 80 8C)"},
+    {"\xE2\x80\x8D", "a zero-width joiner (E2 80 8D)"},
+    {"\xE2\x80\xAF", "a narrow no-break space (E2 80 AF)"},
+    {"\xE2\x81\xA0", "a word joiner (E2 81 A0)"},
+    {"\xEF\xBB\xBF", "a byte-order mark (EF BB BF)"},
+};
+
+// What the character at the start of text is called in a message.
+std::string NameOf(std::string_view text) {
+    for (const NamedCharacter& c : kUnseen) {
+        if (text.substr(0, c.bytes.size()) == c.bytes) {
+            return c.name;
+        }
+    }
+    const auto byte = static_cast<unsigned char>(text[0]);
+    return Format(byte > 0x20 && byte < 0x7F ? "'%c'" : "byte 0x%02X", byte);
+}
+
 }  // namespace
 
 std::string ImageRules::TakeLine(std::string_view line) {
@@ -27,20 +56,25 @@ std::string ImageRules::TakeLine(std::string_view line) {
         ParsedRecord parsed = ParseRecord(line);
         return parsed.record ? Take(*parsed.record) : parsed.error;
     }
-    // A record that is not at the start of its line would be skipped as a
-    // comment, and its data lost: say so instead.
-    std::string_view start = line;
-    if (start.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        start.remove_prefix(kByteOrderMark.size());
-        if (!start.empty() && start[0] == ':') {
-            return "a byte-order mark stands before the record: save the file as plain text";
-        }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+        return "";  // a blank line or a comment
     }
-    const std::size_t first = start.find_first_not_of(" \t");
-    if (first != std::string_view::npos && first > 0 && start[first] == ':') {
+    // A record behind a character the eye does not see would be skipped
+    // as a comment, and its data lost: a ':' anywhere else is refused.
+    const std::string_view before = line.substr(0, colon);
+    if (before == kByteOrderMark) {
+        return "a byte-order mark stands before the record: save the file as plain text";
+    }
+    const std::size_t first = before.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
         return "blanks stand before the record: a record starts at the start of its line";
     }
-    return "";  // a blank line or a comment
+    return NameOf(before.substr(first)) +
+           Format(
+               " at column %u stands before the ':' at column %u: a record starts at the "
+               "first character of its line, and a comment holds no ':'",
+               static_cast<unsigned>(first + 1), static_cast<unsigned>(colon + 1));
 }
 
 std::string ImageRules::Take(const Record& record) {

@@ -12,7 +12,7 @@ namespace {
 // Byte count, address (2), type and checksum.
 constexpr std::size_t kFrameBytes = 5;
 
-using gpakcfg::HexDigitValue;
+using common::HexDigitValue;
 
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
     char text[128];

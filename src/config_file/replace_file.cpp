@@ -15,7 +15,7 @@
 
 namespace hexfile {
 
-using gpakcfg::UniqueFd;
+using common::UniqueFd;
 
 namespace {
 
@@ -45,6 +45,28 @@ struct Target {
     std::string error;
 };
 
+// The kernel does not follow a link in a sticky world-writable directory
+// (/tmp) that belongs neither to the follower nor to the directory's owner
+// (fs.protected_symlinks): another user may have left it there for a file
+// of yours to be replaced. The links are followed here, not by the kernel,
+// so the rule is kept here, whether the kernel enforces it or not. What is
+// wrong with following the link at path, or "".
+std::string Unfollowable(const std::string& path, const struct stat& link) {
+    const std::string dir = DirectoryOf(path);
+    struct stat parent {};
+    if (stat(dir.c_str(), &parent) != 0) {
+        return Because("cannot look at " + dir, errno);
+    }
+    const bool shared = (parent.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    if (!shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid) {
+        return "";
+    }
+    return Because("the symbolic link " + path + " belongs to another user (uid " +
+                       std::to_string(link.st_uid) + ") in the sticky world-writable directory " +
+                       dir + ", so it is not followed (fs.protected_symlinks)",
+                   EACCES);
+}
+
 // The file that path names once its symbolic links are followed (it need
 // not exist).
 Target FollowLinks(std::string path) {
@@ -53,6 +75,10 @@ Target FollowLinks(std::string path) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return {path, ""};
+        }
+        std::string refusal = Unfollowable(path, st);
+        if (!refusal.empty()) {
+            return {"", std::move(refusal)};
         }
         const ssize_t n = readlink(path.c_str(), link.data(), link.size());
         if (n < 0) {

@@ -1,5 +1,7 @@
 #include "config_file/save.h"
 
+#include <sys/stat.h>
+
 #include "config_file/hex_record.h"
 
 namespace hexfile {
@@ -18,6 +20,13 @@ std::string FormatConfigFile(const ConfigImage& image) {
 
 ReplaceResult SaveConfigFile(const std::string& path, const ConfigImage& image) {
     return ReplaceFile(path, FormatConfigFile(image));
+}
+
+bool SameFile(const std::string& save_path, const std::string& input_path) {
+    struct stat save {};
+    struct stat input {};
+    return stat(save_path.c_str(), &save) == 0 && stat(input_path.c_str(), &input) == 0 &&
+           save.st_dev == input.st_dev && save.st_ino == input.st_ino;
 }
 
 }  // namespace hexfile

@@ -1,3 +1,4 @@
+// The two transfer shapes over I2C_RDWR, and the node they open.
 #include "i2c/i2c.h"
 
 #include <fcntl.h>
@@ -16,6 +17,10 @@
 
 namespace {
 
+using common::UniqueFd;
+using i2c::TransferResult;
+using i2c::TransferStatus;
+
 std::string& Device() {
     static std::string path = kDefaultDevice;
     return path;
@@ -23,20 +28,25 @@ std::string& Device() {
 
 // Each transfer opens the node for itself and closes it before returning:
 // nothing is cached between calls.
-gpakcfg::UniqueFd OpenDevice() {
-    gpakcfg::UniqueFd fd(open(Device().c_str(), O_RDWR));
+UniqueFd OpenDevice(TransferResult& result) {
+    UniqueFd fd(open(Device().c_str(), O_RDWR));
     if (!fd.IsOpen()) {
-        std::fprintf(stderr, "Device open error: %s\n", std::strerror(errno));
+        result = {TransferStatus::kOpenFailed, errno};
+        std::fprintf(stderr, "Device open error: %s\n", std::strerror(result.error_number));
     }
     return fd;
 }
 
-// Issues one I2C_RDWR ioctl; true when all nmsgs messages went through.
-bool Transfer(int fd, i2c_msg* msgs, unsigned nmsgs) {
+// Issues one I2C_RDWR ioctl: done when all nmsgs messages went through.
+TransferResult Transfer(int fd, i2c_msg* msgs, unsigned nmsgs) {
     i2c_rdwr_ioctl_data data{};
     data.msgs = msgs;
     data.nmsgs = nmsgs;
-    return ioctl(fd, I2C_RDWR, &data) == static_cast<int>(nmsgs);
+    const int moved = ioctl(fd, I2C_RDWR, &data);
+    if (moved == static_cast<int>(nmsgs)) {
+        return {};
+    }
+    return {TransferStatus::kFailed, moved < 0 ? errno : EIO};
 }
 
 }  // namespace
@@ -44,13 +54,16 @@ bool Transfer(int fd, i2c_msg* msgs, unsigned nmsgs) {
 void SetDevicePath(const std::string& path) { Device() = path; }
 const std::string& DevicePath() { return Device(); }
 
-int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
+namespace i2c {
+
+TransferResult RegisterRead(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
     if (buf == nullptr || len < 0 || len > 0xFFFF) {
-        return 0;
+        return {TransferStatus::kRefused, 0};
     }
-    const gpakcfg::UniqueFd fd = OpenDevice();
+    TransferResult result;
+    const UniqueFd fd = OpenDevice(result);
     if (!fd.IsOpen()) {
-        return 0;
+        return result;
     }
     std::uint8_t reg_byte = reg;
     i2c_msg msgs[2]{};
@@ -62,21 +75,23 @@ int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
     msgs[1].flags = I2C_M_RD;
     msgs[1].len = static_cast<__u16>(len);
     msgs[1].buf = buf;
-    return Transfer(fd.Get(), msgs, 2) ? 1 : 0;
+    return Transfer(fd.Get(), msgs, 2);
 }
 
-int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int len) {
+TransferResult RegisterWrite(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data,
+                             int len) {
     // The message length field is 16 bits and carries the register byte too.
     if ((data == nullptr && len > 0) || len < 0 || len > 0xFFFE) {
-        return -1;
+        return {TransferStatus::kRefused, 0};
     }
-    gpakcfg::UniqueFd fd = OpenDevice();
+    TransferResult result;
+    UniqueFd fd = OpenDevice(result);
     if (!fd.IsOpen()) {
-        return -1;
+        return result;
     }
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[len + 1]);
     if (!buffer) {
-        return -1;
+        return {TransferStatus::kNoMemory, ENOMEM};
     }
     buffer[0] = reg;
     if (len > 0) {
@@ -87,8 +102,18 @@ int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int 
     msg.flags = 0;
     msg.len = static_cast<__u16>(len + 1);
     msg.buf = buffer.get();
-    const bool ok = Transfer(fd.Get(), &msg, 1);
+    result = Transfer(fd.Get(), &msg, 1);
     buffer.reset();  // the buffer first, then the descriptor
     fd.Reset();
-    return ok ? 0 : -1;
+    return result;
+}
+
+}  // namespace i2c
+
+int ReadI2C(std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
+    return i2c::RegisterRead(addr, reg, buf, len).Ok() ? 1 : 0;
+}
+
+int WriteI2C(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data, int len) {
+    return i2c::RegisterWrite(addr, reg, data, len).Ok() ? 0 : -1;
 }

@@ -1,0 +1,29 @@
+// The words for what the lower layers return: the bus that cannot be had
+// (with a hint for the common causes), a read-back that stopped, a memory
+// that differs from what was sent. Every line goes to standard error.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "chip/chip.h"
+#include "i2c/bus_lock.h"
+
+namespace cli {
+
+// How long a run waits for another one to finish with the bus.
+constexpr std::chrono::seconds kBusWaitLimit{10};
+
+// The run's hold on node: says once that it waits for another run, and
+// what stood in the way when the bus cannot be had.
+i2c::BusLock TakeBus(const std::string& node, std::chrono::milliseconds wait_limit = kBusWaitLimit);
+
+// The line of a read-back that ends at page: its bytes were not read.
+void ReportReadError(std::uint8_t addr, int page);
+
+// True when read holds what was sent to the memory at addr; else says
+// how many bytes differ and the first of them.
+bool ReportVerified(std::uint8_t addr, const ConfigImage& sent, const ConfigImage& read);
+
+}  // namespace cli
