@@ -1,23 +1,13 @@
 #include "state_text.h"
 
+#include <charconv>
+#include <system_error>
+
 namespace gpaksim::state_text {
 
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 }  // namespace
 
@@ -42,21 +32,9 @@ std::string_view Words::Next() {
 
 bool Words::Number(std::string_view word, int base, unsigned long long max,
                    unsigned long long& value) {
-    if (word.empty() || word.size() > 20) {
-        return false;
-    }
-    value = 0;
-    for (const char c : word) {
-        const int digit = DigitValue(c);
-        if (digit < 0 || digit >= base) {
-            return false;
-        }
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-        if (value > max) {
-            return false;
-        }
-    }
-    return true;
+    const char* end = word.data() + word.size();
+    const auto [stop, error] = std::from_chars(word.data(), end, value, base);
+    return !word.empty() && stop == end && error == std::errc() && value <= max;
 }
 
 bool ReadMemory(Words& words, Memory& memory) {
