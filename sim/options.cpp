@@ -58,9 +58,9 @@ bool ParseNacks(Options& options, const std::string& text, std::string& error) {
 }
 
 // --code sets the code of the one chip; each --chip has its own.
-bool NotWithChips(const Options& options, std::string& error) {
+bool NotWithChips(const Options& options, const char* other, std::string& error) {
     if (options.code >= 0 && !options.chips.empty()) {
-        error = "--code and --chip exclude each other (--chip gives each chip its code)";
+        error = std::string("not with --") + other + " (each --chip gives its chip a code)";
         return false;
     }
     return true;
@@ -95,13 +95,13 @@ const std::vector<Knob>& KnobTable() {
                  return false;
              }
              o.code = static_cast<int>(code);
-             return NotWithChips(o, error);
+             return NotWithChips(o, "chip", error);
          },
          [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
         {"chip", "[BUS:]CODE", "GPAK_SIM_CHIPS",
-         "a chip of control code CODE on BUS (default: --bus); repeatable",
+         "a chip at code CODE on BUS (default: --bus); repeatable",
          [](Options& o, const std::string& t, std::string& error) {
-             return ParseChips(t, o.chips, error) && NotWithChips(o, error);
+             return ParseChips(t, o.chips, error) && NotWithChips(o, "code", error);
          },
          [](const Options& o) { return FormatChips(o.chips); }},
         {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",

@@ -323,7 +323,7 @@ TEST(SimKnobs, ChipParsing) {
     gpaksim::Options other;
     EXPECT_TRUE(knob("code").parse(other, "3", error));
     EXPECT_FALSE(knob("chip").parse(other, "1", error));
-    EXPECT_EQ(error, "--code and --chip exclude each other (--chip gives each chip its code)");
+    EXPECT_EQ(error, "not with --code (each --chip gives its chip a code)");
 }
 
 }  // namespace
