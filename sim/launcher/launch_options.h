@@ -1,5 +1,6 @@
 // The launcher's command line: the simulator's knobs (options.h), then
-// the command to run.
+// the command to run. Long options are taken only when spelled out in
+// full, as gpakcfg takes them.
 #pragma once
 
 #include <string>
