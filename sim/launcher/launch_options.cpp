@@ -24,6 +24,8 @@ bool SpelledOut(const char* element, const char* name) {
 
 }  // namespace
 
+void Fail(const std::string& message, int status) { throw LaunchError{status, message}; }
+
 void PrintUsage(std::FILE* out) {
     std::fputs(
         "Usage: gpak-sim [OPTION]... -- COMMAND [ARG]...\n"

@@ -15,6 +15,14 @@ constexpr int kExitLauncherFailed = 125;
 constexpr int kExitCannotRun = 126;
 constexpr int kExitNotFound = 127;
 
+// Thrown for anything that stops the launcher before the command runs.
+struct LaunchError {
+    int status;
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message, int status = kExitLauncherFailed);
+
 struct LaunchSettings {
     Options sim;
     std::vector<std::string> command;
