@@ -171,11 +171,6 @@ std::vector<std::string> RealNodes() { return Scan(); }
 
 Isolation Isolate(const std::vector<std::string>& real_nodes) {
     Isolation result;
-    result.error = InheritedRoute();
-    if (!result.error.empty()) {
-        result.refuse = true;
-        return result;
-    }
     if (!RootIsAMount()) {
         result.error =
             "the root directory is not a mount (a chroot?), whose device nodes "
@@ -206,6 +201,12 @@ Isolation Isolate(const std::vector<std::string>& real_nodes) {
     // A working directory in the machine's /dev is one in the fresh one.
     if (had_cwd) {
         (void)chdir(cwd);
+    }
+    // Checked where the namespaces exist: elsewhere there is nothing to
+    // lead around.
+    result.error = InheritedRoute();
+    if (!result.error.empty()) {
+        return result;
     }
     result.ok = true;
     result.refuse = false;

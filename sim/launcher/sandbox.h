@@ -29,9 +29,9 @@ struct Isolation {
 
 // Moves this process (and so everything it starts) into the private
 // namespaces; the names of real_nodes in the fresh /dev hold sockets that
-// cannot be opened. Refused while this process holds a descriptor that the
-// command would inherit and could reach around the mounts with (a
-// directory, a device node other than those of the fresh /dev).
+// cannot be opened. Fails (refuse) when this process holds a descriptor
+// that the command would inherit and could reach around the mounts with:
+// a directory, a device node other than those of the fresh /dev.
 Isolation Isolate(const std::vector<std::string>& real_nodes);
 
 }  // namespace gpaksim::launcher
