@@ -3,11 +3,13 @@
 // NVM writes at 0x02 with it, and a --new-code must be free.
 #include "chip/probe.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cli/chips.h"
+#include "cli/report.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -50,26 +52,40 @@ const char* NothingSent(const Settings& settings) {
     return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
 }
 
+bool NotAcknowledged(const ProbeResult& probe) {
+    return probe.transfer.status == i2c::TransferStatus::kFailed &&
+           (probe.transfer.error_number == EREMOTEIO || probe.transfer.error_number == ENXIO);
+}
+
+// A probe that could not be made, or failed otherwise than by a NACK:
+// whether a chip answers there is not known.
+void SayNotProbed(const Settings& settings, const ProbeResult& probe) {
+    std::fprintf(stderr, "gpakcfg: %s: one-byte read from 0x%02X before the erase %s: %s; %s\n",
+                 DevicePath().c_str(), probe.addr, probe.transfer.Sent() ? "failed" : "not sent",
+                 TransferCause(probe.transfer).c_str(), NothingSent(settings));
+}
+
 // Nothing answers at -c. When a chip answers at control code 0, as one
 // with an erased NVM does (a run cut short, a power cut), the command
 // that programs it and gives it the code asked for.
 void SayNoChip(const Settings& settings, const ProbeResult& probe) {
     std::fprintf(stderr,
-                 "gpakcfg: 0x%02X: no chip answers at control code %x (%s); %s; %s lists the "
+                 "gpakcfg: %s: no chip answers at 0x%02X, control code %x (%s); %s; %s lists the "
                  "chips on the bus\n",
-                 probe.addr, settings.code, std::strerror(probe.transfer.error_number),
-                 NothingSent(settings), Command(settings, "--scan").c_str());
+                 DevicePath().c_str(), probe.addr, settings.code,
+                 std::strerror(probe.transfer.error_number), NothingSent(settings),
+                 Command(settings, "--scan").c_str());
     if (settings.code == 0 || !ProbeChip(0).Answered()) {
         return;
     }
     const std::string code = Hex(WrittenCode(settings));
-    const std::string command =
-        Command(settings, "-t nvm -c 0 --new-code " + code + " -w ") +
-        (settings.type == kConfigNvm ? ShellWord(*settings.write_file) : "NVM-FILE");
+    const bool nvm = settings.type == kConfigNvm;
+    const std::string command = Command(settings, "-t nvm -c 0 --new-code " + code + " -w ") +
+                                (nvm ? ShellWord(*settings.write_file) : "NVM-FILE");
     std::fprintf(stderr,
-                 "gpakcfg: 0x00: a chip answers at control code 0, as one does whose NVM is "
+                 "gpakcfg: %s: a chip answers at 0x00, control code 0, as one does whose NVM is "
                  "erased: %s programs %s and gives it control code %s\n",
-                 command.c_str(), settings.type == kConfigNvm ? "it" : "its NVM", code.c_str());
+                 DevicePath().c_str(), command.c_str(), nvm ? "it" : "its NVM", code.c_str());
 }
 
 // The NVM is written at 0x02, the NVM block of control code 0: a chip
@@ -77,10 +93,10 @@ void SayNoChip(const Settings& settings, const ProbeResult& probe) {
 // chips would answer at one code.
 void SayChipAtZero(const Settings& settings) {
     std::fprintf(stderr,
-                 "gpakcfg: 0x00: a chip answers at control code 0 too, and would take every page "
-                 "written for the chip at control code %x (the NVM is written at 0x02, the NVM "
-                 "block of control code 0); nothing was erased or written\n",
-                 settings.code);
+                 "gpakcfg: %s: a chip answers at 0x00, control code 0, too: it would take every "
+                 "page written for the chip at control code %x (the NVM is written at 0x02, the "
+                 "NVM block of control code 0); nothing was erased or written\n",
+                 DevicePath().c_str(), settings.code);
     std::fprintf(stderr,
                  "gpakcfg: program or move the chip at control code 0 first (%s, N a code where "
                  "no chip answers: %s lists them), or take it off the bus\n",
@@ -90,10 +106,27 @@ void SayChipAtZero(const Settings& settings) {
 
 void SayCodeTaken(const Settings& settings, const ProbeResult& probe) {
     std::fprintf(stderr,
-                 "gpakcfg: 0x%02X: a chip answers at control code %x already, which two chips "
-                 "cannot share; nothing was erased or written; choose a --new-code where no "
-                 "chip answers (%s lists them)\n",
-                 probe.addr, *settings.new_code, Command(settings, "--scan").c_str());
+                 "gpakcfg: %s: a chip answers at 0x%02X, control code %x, already: two chips "
+                 "cannot share a code; nothing was erased or written; choose a --new-code where "
+                 "no chip answers (%s lists them)\n",
+                 DevicePath().c_str(), probe.addr, *settings.new_code,
+                 Command(settings, "--scan").c_str());
+}
+
+// Whether another chip answers at code: "no" only when nothing
+// acknowledged a read there; a read that could not be made is said.
+enum class Other { kNone, kAnswers, kUnknown };
+
+Other OtherChipAt(const Settings& settings, std::uint8_t code, ProbeResult& probe) {
+    probe = ProbeChip(code);
+    if (probe.Answered()) {
+        return Other::kAnswers;
+    }
+    if (NotAcknowledged(probe)) {
+        return Other::kNone;
+    }
+    SayNotProbed(settings, probe);
+    return Other::kUnknown;
 }
 
 }  // namespace
@@ -123,26 +156,43 @@ void NoteFileCode(const Settings& settings, const ConfigImage& file) {
 bool ChipReady(const Settings& settings) {
     const ProbeResult chip = ProbeChip(settings.code);
     if (!chip.Answered()) {
-        SayNoChip(settings, chip);
+        if (NotAcknowledged(chip)) {
+            SayNoChip(settings, chip);
+        } else {
+            SayNotProbed(settings, chip);
+        }
         return false;
     }
     if (settings.type != kConfigNvm) {
         return true;
     }
-    // From here on, code 0 is -c or free.
-    if (settings.code != 0 && ProbeChip(0).Answered()) {
-        SayChipAtZero(settings);
-        return false;
-    }
-    const std::uint8_t code = WrittenCode(settings);
-    if (code != settings.code && code != 0) {
-        const ProbeResult taken = ProbeChip(code);
-        if (taken.Answered()) {
-            SayCodeTaken(settings, taken);
-            return false;
+    ProbeResult other;
+    if (settings.code != 0) {
+        switch (OtherChipAt(settings, 0, other)) {
+            case Other::kNone:
+                break;
+            case Other::kAnswers:
+                SayChipAtZero(settings);
+                return false;
+            case Other::kUnknown:
+                return false;
         }
     }
-    return true;
+    // From here on, code 0 is -c or free.
+    const std::uint8_t code = WrittenCode(settings);
+    if (code == settings.code || code == 0) {
+        return true;
+    }
+    switch (OtherChipAt(settings, code, other)) {
+        case Other::kNone:
+            return true;
+        case Other::kAnswers:
+            SayCodeTaken(settings, other);
+            return false;
+        case Other::kUnknown:
+            return false;
+    }
+    return false;
 }
 
 }  // namespace cli
