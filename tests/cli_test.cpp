@@ -162,6 +162,8 @@ TEST_F(CliTest, TypeTakesItsFirstLetterAndCodeOneHexDigit) {
 TEST_F(CliTest, TyposAreNowRefusedBeforeAnythingIsOpened) {
     const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
     const std::string missing = dir.Path("missing.hex");
+    const std::string scan_alone =
+        "it reads every control code and memory, writes nothing, and takes only --bus";
     struct Case {
         Strings args;
         std::string err;
@@ -187,6 +189,21 @@ TEST_F(CliTest, TyposAreNowRefusedBeforeAnythingIsOpened) {
          "--verify: the registers hold live bits, so they are never compared"},
         {{"-t", "nvm", "-w", missing, "--verify", hex},
          "--verify: not with -w, whose run compares by itself"},
+        {{"-t", "reg", "-w", hex, "--new-code", "2"},
+         "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
+        {{"-t", "eeprom", "-w", hex, "--new-code", "2"},
+         "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
+        {{"-t", "nvm", "--verify", hex, "--new-code", "2"},
+         "--new-code: not with --verify, which writes nothing"},
+        {{"-t", "nvm", "--new-code", "2"},
+         "--new-code: only with -w FILE, which programs the NVM with the new code"},
+        {{"-t", "nvm", "-w", hex, "--new-code", "10"},
+         "--new-code 10: N is one hex digit, 0 to f, as for -c"},
+        {{"--scan", "-t", "nvm"}, "--scan: not with -t: " + scan_alone},
+        {{"-c", "2", "--scan"}, "--scan: not with -c: " + scan_alone},
+        {{"--scan", "-w", hex}, "--scan: not with -w: " + scan_alone},
+        {{"--scan", "--save", missing}, "--scan: not with --save: " + scan_alone},
+        {{"--scan", "--no-verify"}, "--scan: not with --no-verify: " + scan_alone},
     };
     for (const Case& c : cases) {
         const RunResult run = Gpakcfg(c.args);

@@ -1,0 +1,424 @@
+// Which chip a run reaches, with the built gpakcfg through gpak-sim: a run
+// stops before its erase where no chip answers at -c, or where a chip at
+// control code 0 would take the NVM pages too; --new-code moves a chip;
+// --scan lists the chips as i2c-tools see them; a chip left at control
+// code 0 by a killed run is found and recovered as the run says.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "config_file/config_file.h"
+#include "config_file/save.h"
+#include "options.h"
+#include "run_command.h"
+#include "state_file.h"
+
+namespace {
+
+using gpaktest::CommandResult;
+using gpaktest::ReadFile;
+using gpaktest::RunCommand;
+using Strings = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+constexpr char kScanHead[] =
+    "Chips on /dev/i2c-1.\n---------------------------------------\n"
+    "code registers nvm  eeprom next-code\n";
+constexpr char kCodeZero[] = " (code 0: where a chip with an erased NVM answers)";
+
+class ChipsOnTheBus : public testing::Test {
+protected:
+    Strings Launcher(const Strings& sim, const Strings& command) const {
+        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace};
+        argv.insert(argv.end(), sim.begin(), sim.end());
+        argv.push_back("--");
+        argv.insert(argv.end(), command.begin(), command.end());
+        return argv;
+    }
+    // gpakcfg ARGS on the board of SIM, in virtual time; the trace is this run's.
+    CommandResult Gpakcfg(const Strings& sim, const Strings& args) {
+        std::remove(trace.c_str());
+        Strings sim_virtual = sim;
+        sim_virtual.emplace_back("--virtual-time");
+        Strings command = {GPAKCFG_BIN};
+        command.insert(command.end(), args.begin(), args.end());
+        return RunCommand(Launcher(sim_virtual, command));
+    }
+    // The chips of SIM put into the state file, as the launcher puts them.
+    void MakeBoard(const Strings& sim) {
+        std::remove(state.c_str());
+        ASSERT_EQ(RunCommand(Launcher(sim, {"/bin/true"})).status, 0);
+    }
+    // The last run's transfers, without their times.
+    Strings Transfers() const {
+        Strings lines;
+        std::istringstream in(ReadFile(trace));
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find(" 0x");
+            if (at != std::string::npos) {
+                lines.push_back(line.substr(at + 1));
+            }
+        }
+        return lines;
+    }
+    // Whether the last run sent one-byte reads and nothing else: a register
+    // byte, then one byte read or no acknowledgement.
+    bool OneByteReadsOnly() const {
+        const std::regex read(R"(0x[0-9A-F]{2} W [0-9a-f]{2}(; 0x[0-9A-F]{2} R 1 ACK.*| NACK))");
+        const Strings lines = Transfers();
+        return std::all_of(lines.begin(), lines.end(), [&read](const std::string& line) {
+            return std::regex_match(line, read);
+        });
+    }
+    // The memories of every chip of the board.
+    std::vector<gpaksim::ChipState> Chips() const {
+        const gpaksim::ParsedState parsed = gpaksim::LoadStateFile(state, true);
+        EXPECT_TRUE(parsed.ok) << parsed.error;
+        std::vector<gpaksim::ChipState> chips;
+        for (std::size_t i = 0; i < parsed.state.ChipCount(); ++i) {
+            chips.push_back(parsed.state.ChipAt(i));
+        }
+        return chips;
+    }
+    static bool SameMemories(const std::vector<gpaksim::ChipState>& a,
+                             const std::vector<gpaksim::ChipState>& b) {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i].registers != b[i].registers || a[i].nvm != b[i].nvm ||
+                a[i].eeprom != b[i].eeprom) {
+                return false;
+            }
+        }
+        return true;
+    }
+    // The example with byte 0xCA asking for control code code.
+    std::string FileAskingFor(int code) const {
+        ConfigImage image = Example();
+        image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | code);
+        return dir.Write("code" + std::to_string(code) + ".hex", hexfile::FormatConfigFile(image));
+    }
+    static ConfigImage Example() {
+        ConfigImage image{};
+        EXPECT_EQ(ReadConfigFile(kExample, image).status, ConfigFileStatus::kRead);
+        return image;
+    }
+    // What an NVM run with code in byte 0xCA leaves in the NVM.
+    static ConfigImage ExampleAt(int code) {
+        ConfigImage image = Example();
+        image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | code);
+        return image;
+    }
+
+    gpaktest::TempDir dir;
+    std::string state = dir.Path("board.state");
+    std::string trace = dir.Path("bus.trace");
+};
+
+// Nothing answers at -c: the run says where, and how to find the chips,
+// and sends nothing but one-byte reads. A chip at control code 0 (as one
+// whose NVM is erased) is named with the command that programs it. Before,
+// the run erased nothing the chip heard, said "complete" 16 times and
+// failed on its writes, or passed with --no-verify, pages ORed into a
+// chip left at control code 0.
+TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
+    const std::string no_chip =
+        "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
+    const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
+    struct Case {
+        Strings sim;
+        Strings args;
+        std::string err;
+        Strings transfers;
+    };
+    const Case cases[] = {
+        {{"--chip", "2"},
+         {"-t", "nvm", "-w", kExample},
+         no_chip + "nothing was erased or written" + scan,
+         {"0x08 W 00 NACK", "0x00 W 00 NACK"}},
+        {{"--chip", "2"},
+         {"-t", "reg", "-w", kExample},
+         no_chip + "nothing was written" + scan,
+         {"0x08 W 00 NACK", "0x00 W 00 NACK"}},
+        {{"--chip", "0"},
+         {"-t", "nvm", "-w", kExample, "--no-verify"},
+         no_chip + "nothing was erased or written" + scan +
+             "gpakcfg: /dev/i2c-1: a chip answers at 0x00, control code 0, as one does whose NVM "
+             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w " +
+             kExample + " programs it and gives it control code 1\n",
+         {"0x08 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
+        {{"--chip", "3:0"},
+         {"-t", "eeprom", "-c", "5", "--bus", "3", "-w", kExample},
+         "gpakcfg: /dev/i2c-3: no chip answers at 0x28, control code 5 (Remote I/O error); "
+         "nothing was erased or written; gpakcfg --bus /dev/i2c-3 --scan lists the chips on the "
+         "bus\ngpakcfg: /dev/i2c-3: a chip answers at 0x00, control code 0, as one does whose NVM "
+         "is erased: gpakcfg --bus /dev/i2c-3 -t nvm -c 0 --new-code 5 -w NVM-FILE programs its "
+         "NVM and gives it control code 5\n",
+         {"0x28 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
+    };
+    for (const Case& c : cases) {
+        MakeBoard(c.sim);
+        const auto before = Chips();
+        const CommandResult run = Gpakcfg(c.sim, c.args);
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(run.status, 1) << label;
+        EXPECT_EQ(run.err, c.err) << label;
+        EXPECT_EQ(run.out.find("Erase chip configration."), std::string::npos) << label;
+        EXPECT_EQ(run.out.find("Write configration data."), std::string::npos) << label;
+        EXPECT_EQ(Transfers(), c.transfers) << label;
+        EXPECT_TRUE(OneByteReadsOnly()) << label;
+        EXPECT_TRUE(SameMemories(Chips(), before)) << label;
+    }
+}
+
+// A board with chips at control codes 0 and 1. Programming the NVM of the
+// chip at code 1 used to erase it, write both chips at 0x02, reset both
+// to code 1, and verify through their wired-AND read-back: status 0, one
+// chip destroyed. Now every run that would reach the chip at code 0 too,
+// or give a chip a code another has, stops before its erase with the
+// chips unchanged; moving the chip at code 0 away frees the board.
+TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NeverShareAWrite) {
+    const Strings board = {"--chip", "0", "--chip", "1"};
+    MakeBoard(board);
+    const auto before = Chips();
+    const std::string at_zero =
+        "gpakcfg: /dev/i2c-1: a chip answers at 0x00, control code 0, too: it would take every "
+        "page written for the chip at control code 1 (the NVM is written at 0x02, the NVM block "
+        "of control code 0); nothing was erased or written\ngpakcfg: program or move the chip at "
+        "control code 0 first (gpakcfg -t nvm -c 0 --new-code N -w FILE, N a code where no chip "
+        "answers: gpakcfg --scan lists them), or take it off the bus\n";
+    struct Case {
+        Strings args;
+        std::string err;
+    };
+    const Case refused[] = {
+        {{"-t", "nvm", "-w", kExample}, at_zero},
+        {{"-t", "nvm", "-w", kExample, "--no-verify"}, at_zero},
+        {{"-t", "nvm", "-c", "1", "--new-code", "3", "-w", kExample}, at_zero},
+        {{"-t", "nvm", "-c", "0", "--new-code", "1", "-w", kExample},
+         "gpakcfg: /dev/i2c-1: a chip answers at 0x08, control code 1, already: two chips cannot "
+         "share a code; nothing was erased or written; choose a --new-code where no chip answers "
+         "(gpakcfg --scan lists them)\n"},
+    };
+    for (const Case& c : refused) {
+        const CommandResult run = Gpakcfg(board, c.args);
+        EXPECT_EQ(run.status, 1) << testing::PrintToString(c.args);
+        EXPECT_EQ(run.err, c.err) << testing::PrintToString(c.args);
+        EXPECT_TRUE(OneByteReadsOnly()) << ReadFile(trace);
+        EXPECT_TRUE(SameMemories(Chips(), before)) << testing::PrintToString(c.args);
+    }
+
+    // The chip at code 0 moved to code 2: erased and reset at 0x00, written
+    // at 0x02, read back at 0x12; the chip at code 1 heard none of it.
+    const CommandResult moved =
+        Gpakcfg(board, {"-t", "nvm", "-c", "0", "--new-code", "2", "-w", FileAskingFor(2)});
+    EXPECT_EQ(moved.status, 0) << moved.err;
+    EXPECT_EQ(moved.err, "");
+    const Strings lines = Transfers();
+    ASSERT_EQ(lines.size(), 2u + 16 + 1 + 16 + 1 + 16);
+    EXPECT_EQ(lines[0], "0x00 W 00; 0x00 R 1 ACK by #1");
+    EXPECT_EQ(lines[1], "0x10 W 00 NACK");
+    EXPECT_EQ(lines.back(), "0x12 W f0; 0x12 R 16 ACK by #1");
+    auto after = Chips();
+    EXPECT_EQ(after[0].nvm, ExampleAt(2));
+    EXPECT_EQ(after[1].nvm, before[1].nvm);
+    EXPECT_EQ(after[1].registers, before[1].registers);
+
+    // Now the chip at code 1 is programmed, and verified on its own.
+    const CommandResult second = Gpakcfg(board, {"-t", "nvm", "-w", FileAskingFor(1)});
+    EXPECT_EQ(second.status, 0) << second.err;
+    after = Chips();
+    EXPECT_EQ(after[0].nvm, ExampleAt(2));
+    EXPECT_EQ(after[1].nvm, ExampleAt(1));
+    const CommandResult scan = Gpakcfg(board, {"--scan"});
+    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")), std::string(kScanHead) +
+                                                              "1    0x08      0x0A 0x0B   1\n" +
+                                                              "2    0x10      0x12 0x13   2\n\n");
+}
+
+// --new-code writes its code into byte 0xCA and reads the chip back there;
+// a file whose byte 0xCA asks for another code than the one written says
+// so on standard output (the NVM and the registers, whose byte 0xCA the
+// run replaces), where it used to be replaced in silence.
+TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
+    const std::string asks5 = FileAskingFor(5);
+    const std::string note5 = "Byte 0xCA of the file asks for control code 5; it is written with ";
+    const std::string keep5 = ". To keep the file's code, program the NVM with --new-code 5.\n\n";
+    struct Case {
+        Strings args;
+        std::string note;  // "": none
+        std::string last_read;
+    };
+    const Case cases[] = {
+        {{"-t", "nvm", "-w", asks5, "--new-code", "3"},
+         note5 + "control code 3, that of --new-code" + keep5,
+         "0x1A W f0; 0x1A R 16 ACK"},
+        {{"-t", "nvm", "-c", "3", "-w", FileAskingFor(3)}, "", "0x1A W f0; 0x1A R 16 ACK"},
+        {{"-t", "eeprom", "-c", "3", "-w", asks5}, "", "0x1B W f0; 0x1B R 16 ACK"},
+        {{"-t", "reg", "-c", "3", "-w", asks5},
+         note5 + "control code 3, that of -c" + keep5,
+         "0x18 W f0; 0x18 R 16 ACK"},
+        {{"-t", "nvm", "-c", "3", "-w", asks5, "--new-code", "5"}, "", "0x2A W f0; 0x2A R 16 ACK"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult run = Gpakcfg({}, c.args);
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(run.status, 0) << label << run.err;
+        EXPECT_EQ(run.err, "") << label;
+        const std::size_t file_end = run.out.find("\n\n", run.out.find("0x0F | ")) + 1;
+        const std::size_t note = run.out.find("Byte 0xCA");
+        EXPECT_EQ(note == std::string::npos ? "" : run.out.substr(note, file_end + 1 - note),
+                  c.note)
+            << label;
+        EXPECT_EQ(Transfers().back(), c.last_read) << label;
+    }
+    EXPECT_EQ(Chips()[0].nvm, ExampleAt(5));
+    const CommandResult scan = Gpakcfg({}, {"--scan"});
+    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")),
+              std::string(kScanHead) + "5    0x28      0x2A 0x2B   5\n\n");
+}
+
+// The addresses --scan lists are those i2cdetect finds (all of them, 0x00
+// included: -a); --scan sends one-byte reads only, 22 for a chip.
+TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
+    struct Case {
+        Strings board;
+        std::string lines;
+    };
+    const Case cases[] = {
+        {{}, "1    0x08      0x0A 0x0B   1\n"},
+        {{"--chip", "0", "--chip", "1", "--chip", "15"},
+         std::string("0    0x00      0x02 0x03   0") + kCodeZero +
+             "\n1    0x08      0x0A 0x0B   1\nf    0x78      0x7A 0x7B   f\n"},
+        {{"--nack", "0x0a"}, "1    0x08      -    0x0B   -\n"},
+    };
+    const bool have_i2cdetect = access("/usr/sbin/i2cdetect", X_OK) == 0;
+    for (const Case& c : cases) {
+        std::remove(state.c_str());
+        const CommandResult scan = Gpakcfg(c.board, {"--scan"});
+        const std::string label = testing::PrintToString(c.board);
+        EXPECT_EQ(scan.status, 0) << label << scan.err;
+        EXPECT_EQ(scan.err, "") << label;
+        EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")), kScanHead + c.lines + "\n") << label;
+        EXPECT_TRUE(OneByteReadsOnly()) << ReadFile(trace);
+        if (!have_i2cdetect) {
+            continue;
+        }
+        std::set<std::string> listed;
+        std::istringstream words(c.lines);
+        for (std::string word; words >> word;) {
+            if (word.rfind("0x", 0) == 0) {
+                listed.insert(word.substr(2));
+            }
+        }
+        Strings command = {"/usr/sbin/i2cdetect", "-y", "-a", "1"};
+        Strings sim = c.board;
+        sim.emplace_back("--virtual-time");
+        const CommandResult detect = RunCommand(Launcher(sim, command));
+        ASSERT_EQ(detect.status, 0) << detect.err;
+        std::set<std::string> found;
+        std::istringstream cells(detect.out.substr(detect.out.find("00:")));
+        for (std::string cell; cells >> cell;) {
+            if (cell.size() == 2 && cell != "--") {
+                for (char& digit : cell) {
+                    digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+                }
+                found.insert(cell);
+            }
+        }
+        EXPECT_EQ(found, listed) << label << detect.out;
+    }
+    std::remove(state.c_str());
+    const CommandResult none = Gpakcfg({"--absent"}, {"--scan"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "gpakcfg: /dev/i2c-1: no chip answers at any control code, 0 to f\n");
+    EXPECT_EQ(none.out.substr(none.out.find("Chips on")), std::string(kScanHead) + "\n");
+    EXPECT_EQ(Transfers().size(), 16u);
+}
+
+// Real time: a run killed (SIGKILL) at its first page write leaves the
+// chip erased, at control code 0. --scan finds it there, a run at code 1
+// (also with --no-verify) stops before its erase and gives the command
+// that recovers it, and that command, run as given, does.
+TEST_F(ChipsOnTheBus, RealTimeAChipLeftAtCode0ByAKilledRunIsFoundAndRecovered) {
+    if (!gpaksim::Emulator().empty()) {
+        GTEST_SKIP() << "processes run under a user-mode emulator here";
+    }
+    const std::string out = dir.Path("killed.out");
+    const std::string pid_file = dir.Path("gpakcfg.pid");
+    const pid_t launcher = fork();
+    if (launcher == 0) {
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out_fd, 1);
+        const Strings argv = Launcher(
+            {}, {"/bin/sh", "-c",
+                 "echo $$ > " + pid_file + "; exec " GPAKCFG_BIN " -t nvm -w " + kExample});
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    const auto wait_for = [](const std::string& file, const std::string& text) {
+        for (int i = 0; i < 1000 && ReadFile(file).find(text) == std::string::npos; ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return ReadFile(file).find(text) != std::string::npos;
+    };
+    // After the erase's reset (the chip now answers at code 0), every
+    // transfer waits while the state file is held: the first page write too.
+    ASSERT_TRUE(wait_for(trace, "0x08 W c8 02"));
+    const int hold = open(state.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(fcntl(hold, F_OFD_SETLKW, &lock), 0);
+    ASSERT_TRUE(wait_for(out, "Addr 0x02\n"));
+    ASSERT_EQ(kill(std::stoi(ReadFile(pid_file)), SIGKILL), 0);
+    close(hold);  // it is dead before it could take the state file again
+    int status = 0;
+    ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
+
+    const CommandResult found = Gpakcfg({}, {"--scan"});
+    EXPECT_EQ(found.status, 0);
+    EXPECT_EQ(found.out.substr(found.out.find("Chips on")),
+              std::string(kScanHead) + "0    0x00      0x02 0x03   0" + kCodeZero + "\n\n");
+    const auto stranded = Chips();
+    std::string command;
+    for (const Strings& args : {Strings{"-t", "nvm", "-w", kExample},
+                                Strings{"-t", "nvm", "-w", kExample, "--no-verify"}}) {
+        const CommandResult run = Gpakcfg({}, args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.find("Erase chip configration."), std::string::npos);
+        const std::size_t from = run.err.find("erased: gpakcfg ");
+        ASSERT_NE(from, std::string::npos) << run.err;
+        command = run.err.substr(from + 8, run.err.find(" programs it") - from - 8);
+        EXPECT_TRUE(SameMemories(Chips(), stranded));
+    }
+    EXPECT_EQ(command, "gpakcfg -t nvm -c 0 --new-code 1 -w " + kExample);
+    Strings args;
+    std::istringstream words(command.substr(command.find(' ') + 1));
+    for (std::string word; words >> word;) {
+        args.push_back(word);
+    }
+    const CommandResult recovered = Gpakcfg({}, args);
+    EXPECT_EQ(recovered.status, 0) << recovered.err;
+    EXPECT_EQ(Chips()[0].nvm, ExampleAt(1));
+    const CommandResult scan = Gpakcfg({}, {"--scan"});
+    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")),
+              std::string(kScanHead) + "1    0x08      0x0A 0x0B   1\n\n");
+}
+
+}  // namespace
