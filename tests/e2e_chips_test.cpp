@@ -347,6 +347,58 @@ TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
     EXPECT_EQ(Transfers().size(), 16u);
 }
 
+// The README's recipes for chips on one bus, each run as written (one
+// shell, the built gpakcfg first in PATH) on a simulated board of its own.
+TEST_F(ChipsOnTheBus, TheReadmeRecipesWorkAsWritten) {
+    const std::string readme = ReadFile(GPAKCFG_README);
+    const auto recipe = [&readme](const std::string& heading) {
+        const std::size_t at = readme.find("\n### " + heading + "\n");
+        EXPECT_NE(at, std::string::npos) << heading;
+        const std::size_t from = readme.find("```sh\n", at) + 6;
+        return readme.substr(from, readme.find("```\n", from) - from);
+    };
+    dir.Write("board.hex", ReadFile(kExample));
+    dir.Write("board-a.hex", ReadFile(FileAskingFor(1)));
+    dir.Write("board-b.hex", ReadFile(FileAskingFor(2)));
+    const std::string bin = std::string(GPAKCFG_BIN).substr(0, std::string(GPAKCFG_BIN).rfind('/'));
+    struct Case {
+        std::string heading;
+        Strings board;
+        std::string shows;  // on standard output
+        std::vector<ConfigImage> nvm;
+    };
+    const Case cases[] = {
+        {"Find your chips",
+         {"--chip", "0", "--chip", "1"},
+         std::string("0    0x00      0x02 0x03   0") + kCodeZero +
+             "\n1    0x08      0x0A 0x0B   1\n\n0\n1\n",
+         {}},
+        {"Several chips on one bus",
+         {"--chip", "1", "--chip", "2"},
+         "1    0x08      0x0A 0x0B   1\n2    0x10      0x12 0x13   2\n",
+         {ExampleAt(1), ExampleAt(2)}},
+        {"Move a chip to another code",
+         {"--chip", "1"},
+         "2    0x10      0x12 0x13   2\n",
+         {ExampleAt(2)}},
+        {"Recover a chip left erased", {"--chip", "0"}, "0    0x00  ", {ExampleAt(1)}},
+    };
+    for (const Case& c : cases) {
+        MakeBoard(c.board);
+        Strings sim = c.board;
+        sim.emplace_back("--virtual-time");
+        const CommandResult run = RunCommand(Launcher(
+            sim, {"/bin/sh", "-ec",
+                  "cd " + dir.Path("") + "; PATH=" + bin + ":$PATH; " + recipe(c.heading)}));
+        EXPECT_EQ(run.status, 0) << c.heading << run.err;
+        EXPECT_NE(run.out.find(c.shows), std::string::npos) << c.heading << run.out;
+        const auto chips = Chips();
+        for (std::size_t i = 0; i < c.nvm.size(); ++i) {
+            EXPECT_EQ(chips.at(i).nvm, c.nvm[i]) << c.heading << " chip #" << i + 1;
+        }
+    }
+}
+
 // Real time: a run killed (SIGKILL) at its first page write leaves the
 // chip erased, at control code 0. --scan finds it there, a run at code 1
 // (also with --no-verify) stops before its erase and gives the command
