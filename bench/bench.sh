@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks of gpakcfg against the simulated chip in real time (not a test):
-#   1. a read-back run (-t nvm) beside i2ctransfer reading one page:
-#      median wall time and peak memory over RUNS runs;
+#   1. a read-back run (-t nvm) beside i2ctransfer reading one page, the
+#      launcher alone and a --scan of the bus: median wall time and peak
+#      memory over RUNS runs;
 #   2. a full programming run (-t nvm -w FILE) beside the same bus sequence
 #      made by a shell script of i2ctransfer and sleep calls: wall time,
 #      the floor of mandated pauses (2 x 1 s + 32 x 10 ms) and the overhead.
@@ -45,15 +46,18 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 read_back=("$sim" --state "$work/chip" -- "$tool" -t nvm)
 one_page=("$sim" --state "$work/chip" -- "$i2ctransfer" -y 1 w1@0x0a 0x10 r16)
 launcher=("$sim" --state "$work/chip" -- true)
+scan=("$sim" --state "$work/chip" -- "$tool" --scan)
 : > "$work/wall.0"
 : > "$work/wall.1"
 : > "$work/wall.2"
+: > "$work/wall.3"
 for _ in $(seq "$runs"); do
-    for row in 0 1 2; do
+    for row in 0 1 2 3; do
         case $row in
             0) command=("${read_back[@]}") ;;
             1) command=("${one_page[@]}") ;;
             2) command=("${launcher[@]}") ;;
+            3) command=("${scan[@]}") ;;
         esac
         stamp start
         "${command[@]}" > /dev/null 2>&1
@@ -75,6 +79,7 @@ echo "Read-back, median of $runs runs each, taken in turn (wall time, peak resid
 print_row "gpak-sim -- gpakcfg -t nvm (16 pages)" "${read_back[@]}"
 print_row "gpak-sim -- i2ctransfer (1 page)" "${one_page[@]}"
 print_row "gpak-sim -- true (launcher alone)" "${launcher[@]}"
+print_row "gpak-sim -- gpakcfg --scan (16 codes)" "${scan[@]}"
 
 # The bus sequence of `gpakcfg -t nvm -w FILE` at control code 1, as a
 # user without the tool would script it.
@@ -137,20 +142,23 @@ rm -f "$work/chip"
 "$sim" --state "$work/chip" -- "$tool" -t nvm > "$work/tool.dump"
 cmp -s "$work/script.dump" "$work/tool.dump" || { echo "bench: script programmed other bytes" >&2; exit 1; }
 
-# Where the overhead of one traced run goes: start-up to the first transfer,
-# the sleeps' overshoot past the mandated pauses, and the rest.
+# Where the overhead of one traced run goes: start-up to the first erase
+# command (the one-byte reads before it included), the sleeps' overshoot
+# past the mandated pauses, and the rest.
 rm -f "$work/chip"
 stamp start
 "$sim" --state "$work/chip" --trace "$work/trace" -- "$tool" -t nvm -w "$example" > /dev/null
 stamp end
 breakdown=$(awk -v wall_ns=$((end - start)) '
     { t[NR] = $1 * 1000 }
+    !e && $3 == "W" && $4 == "e3" { e = NR }
     END {
-        # transfers: 16 erases, reset, 16 page writes, reset, 16 reads; the
-        # pause before transfer i is 1 s after a reset, 10 ms otherwise
-        for (i = 2; i <= 35; i++) over += t[i] - t[i - 1] - ((i == 18 || i == 35) ? 1000 : 10)
+        # from the first erase command e: 16 erases, reset, 16 page writes,
+        # reset, 16 reads; the pause before transfer i is 1 s after a
+        # reset, 10 ms otherwise
+        for (i = e + 1; i <= e + 34; i++) over += t[i] - t[i - 1] - ((i == e + 17 || i == e + 34) ? 1000 : 10)
         wall = wall_ns / 1e6
-        printf "%.2f ms start-up to the first transfer, %.2f ms sleep overshoot (34 pauses), %.2f ms the rest", t[1], over, wall - 2320 - t[1] - over
+        printf "%.2f ms start-up to the first erase command (%d reads before it), %.2f ms sleep overshoot (34 pauses), %.2f ms the rest", t[e], e - 1, over, wall - 2320 - t[e] - over
     }' "$work/trace")
 
 tool_ms=$(median < "$work/tool")
