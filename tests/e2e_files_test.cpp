@@ -85,6 +85,10 @@ TEST_F(EndToEndFiles, DamagedFilesAreRefusedWithTheirLineAndNothingReachesTheBus
     const auto hidden = [&](const std::string& before) {
         return good.substr(0, 76 * 7) + before + good.substr(76 * 7) + ":00000001FF\n";
     };
+    std::string image;  // a memory image as raw bytes
+    for (unsigned i = 0; i < 256; ++i) {
+        image += static_cast<char>(i * 7 & 0xFF);
+    }
     struct Case {
         std::string name;
         std::string content;
@@ -105,6 +109,9 @@ TEST_F(EndToEndFiles, DamagedFilesAreRefusedWithTheirLineAndNothingReachesTheBus
         {"too-long", Records(16, 272) + ":00000001FF\n", 17},
         {"high-address", ":020000040001F9\n" + good, 1},
         {"no-data", "# nothing here\n:00000001FF\n", 2},
+        // Refused with the srec_cat command that converts them.
+        {"s-records", "S113000000070E151C232A31383F464D545B6269A4\nS9030000FC\n", 1},
+        {"binary", image, 1},
     };
     for (const Case& c : cases) {
         const std::string path = dir.Write(c.name + ".hex", c.content);
