@@ -56,6 +56,10 @@ const char* Name(int number) {
 
 }  // namespace
 
+int CaughtSignal() { return g_caught; }
+
+const char* SignalName(int number) { return Name(number); }
+
 ProgrammingWindow::ProgrammingWindow() {
     struct sigaction action {};
     action.sa_handler = OnSignal;

@@ -19,6 +19,12 @@ public:
     ProgrammingWindow& operator=(const ProgrammingWindow&) = delete;
 };
 
+// The first signal caught in the window; 0 when none was.
+int CaughtSignal();
+
+// The name of a signal the window catches ("SIGINT"), "a signal" for others.
+const char* SignalName(int number);
+
 // When a signal was caught: says on standard error how the run ended
 // (outcome), finishes the output and ends the process by the signal's
 // default action, so that the shell sees the interruption. Else returns.
