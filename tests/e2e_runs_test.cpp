@@ -269,12 +269,15 @@ TEST_F(EndToEndRuns, ClosedStandardStreamsNeverReachTheNode) {
 TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
     SKIP_WHEN_EMULATED();
     MakeState();
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    const std::string log = dir.Path("runs.log");
+    const std::pair<int, const char*> signals[] = {
+        {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+    for (const auto& [sig, signal_name] : signals) {
         std::remove(trace.c_str());
         Hold bus(state, false);
         const std::string name = "run" + std::to_string(sig);
-        const Background run =
-            Start(Launcher({"--virtual-time"}, {"-t", "nvm", "-w", kExample}, trace), name);
+        const Background run = Start(
+            Launcher({"--virtual-time"}, {"-t", "nvm", "-w", kExample, "--log", log}, trace), name);
         WaitFor(name, "waiting up to 10 s");
         Hold transfers(state, true);
         bus.Release();
@@ -290,6 +293,13 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
             << Err(name);
         EXPECT_EQ(Transfers(trace).size(), 50u);  // erase, write, read-back: all of it
         EXPECT_EQ(Chip().nvm, SentToNvm(kExample));
+        // Its log line, written before the signal ends it.
+        const std::string last = ReadFile(log).substr(ReadFile(log).rfind('{'));
+        EXPECT_NE(last.find("\"verified\": true, "), std::string::npos) << last;
+        EXPECT_NE(last.find(std::string("\"status\": 0, ")), std::string::npos) << last;
+        EXPECT_NE(last.find(std::string("\"signal\": \"") + signal_name + "\"}\n"),
+                  std::string::npos)
+            << last;
     }
 }
 
