@@ -1,9 +1,10 @@
 // Nothing started under gpak-sim reaches a real I2C node, however it is
 // started. The test runs in a private mount namespace of its own, a fake
 // machine whose /dev has "real" nodes: a plain file at /dev/i2c-1, a FIFO
-// at /dev/i2c-2 and a file at /dev/i2c-7. inotify tells whether anything
-// opened one of them; each route either works against the simulated chip
-// or fails without touching them.
+// at /dev/i2c-2 and a file at /dev/i2c-7; as root, a test adds device
+// nodes where no list of nodes could reach them. inotify tells whether
+// anything opened one of them; each route either works against the
+// simulated chip or fails without touching them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,12 +107,14 @@ std::string MakeFakeMachine() {
     return "";
 }
 
-// Whatever opened, read or wrote the fake nodes since it was made.
+// Whatever opened, read or wrote the fake nodes since it was made, or the
+// files in the directories among paths (not the directories themselves).
 class NodeWatch {
 public:
-    NodeWatch() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        for (const std::string& node : kFakeNodes) {
-            inotify_add_watch(fd_, node.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
+    explicit NodeWatch(const Strings& paths = kFakeNodes)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        for (const std::string& path : paths) {
+            inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
         }
     }
     ~NodeWatch() { close(fd_); }
@@ -124,7 +128,7 @@ public:
         while ((n = read(fd_, buffer, sizeof buffer)) > 0) {
             for (char* p = buffer; p < buffer + n;) {
                 auto* event = reinterpret_cast<inotify_event*>(p);
-                ++events;
+                events += (event->mask & IN_ISDIR) == 0 ? 1 : 0;
                 p += sizeof(inotify_event) + event->len;
             }
         }
@@ -154,6 +158,15 @@ protected:
         argv.push_back("--");
         argv.insert(argv.end(), command.begin(), command.end());
         return RunCommand(argv);
+    }
+
+    // A launch that must run nothing and say why.
+    void ExpectRefused(const Strings& sim, const std::string& why) {
+        const std::string marker = dir.Path("ran");
+        const CommandResult run = Simulated(sim, {"/bin/touch", marker});
+        EXPECT_EQ(run.status, 125) << sim[1] << "\n" << run.err;
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_EQ(access(marker.c_str(), F_OK), -1) << sim[1];
     }
 
     int TracedTransfers() const {
@@ -249,6 +262,75 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
         {bin + "/gpak-sim", "--trace", trace, "--virtual-time", "--", GPAKCFG_BIN, "-t", "nvm"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(TracedTransfers(), 16);
+}
+
+// The launcher's own files and descriptors are routes too: nothing runs.
+TEST_F(Escape, LaunchesThatWouldReachANodeOrLoseTheTraceRunNothing) {
+    ExpectRefused({"--state", "/dev/i2c-2"}, "/dev/i2c-2: it is not a regular file");
+    ExpectRefused({"--trace", dir.Path("no/such/dir/trace")}, "No such file or directory");
+    const CommandResult inherited =
+        RunCommand({"/bin/sh", "-c", "exec 5</dev && exec \"$0\" -- /bin/true", GPAKSIM_BIN});
+    EXPECT_EQ(inherited.status, 125);
+    EXPECT_NE(inherited.err.find("descriptor 5 is a directory"), std::string::npos)
+        << inherited.err;
+}
+
+// The routes that no list of nodes covers: a second mount of /dev (as a
+// chroot's), a node outside /dev, one made after the launch. The device
+// nodes have /dev/null's number, so that an open would succeed and show,
+// or the I2C major; making them needs root.
+TEST_F(Escape, NoDeviceNodeOpensWhereverItLivesOrWheneverItAppears) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    const std::string chroot_dev = dir.Path("chroot-dev");
+    const std::string elsewhere = dir.Path("elsewhere");
+    // Undone whatever happens: the chroot's /dev is the machine's, which
+    // removing the test's directory must never walk into.
+    struct Undo {
+        std::string mount;
+        ~Undo() {
+            umount2(mount.c_str(), MNT_DETACH);
+            unlink("/dev/i2c-4");
+            unlink("/dev/i2c-5");
+        }
+    } undo{chroot_dev};
+    ASSERT_EQ(mkdir(chroot_dev.c_str(), 0755) | mkdir(elsewhere.c_str(), 0755), 0);
+    ASSERT_EQ(mount("/dev", chroot_dev.c_str(), nullptr, MS_BIND | MS_REC, nullptr), 0);
+    ASSERT_EQ(mknod("/dev/i2c-4", S_IFCHR | 0666, makedev(1, 3)) |
+                  mknod((elsewhere + "/bus").c_str(), S_IFCHR | 0666, makedev(1, 3)) |
+                  mknod((elsewhere + "/i2c-major").c_str(), S_IFCHR | 0666, makedev(89, 255)),
+              0);
+    NodeWatch devices({"/dev", elsewhere});
+    ExpectRefused({"--state", "/dev/i2c-4"}, "/dev/i2c-4: it is a device node");
+    ExpectRefused({"--trace", elsewhere + "/i2c-major"}, "it is a device node");
+    const std::string denied = "libc open: error Permission denied";
+    for (const std::string& node :
+         {chroot_dev + "/i2c-4", elsewhere + "/bus", elsewhere + "/i2c-major"}) {
+        const CommandResult run = Simulated({}, {ESCAPE_CLIENT, node});
+        EXPECT_NE(run.out.find(denied), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("raw openat: error Permission denied"), std::string::npos)
+            << run.out;
+    }
+    const CommandResult tool =
+        Simulated({}, {GPAKCFG_BIN, "--bus", chroot_dev + "/i2c-4", "-t", "nvm"});
+    EXPECT_NE(tool.status, 0) << tool.out;
+    // A node made while the command runs: in the machine's /dev, which the
+    // chroot's mount shows.
+    const std::string ready = dir.Path("ready");
+    const std::string go = dir.Path("go");
+    ASSERT_EQ(mkfifo(ready.c_str(), 0600) | mkfifo(go.c_str(), 0600), 0);
+    const std::string client = std::string(ESCAPE_CLIENT) + " ";
+    const CommandResult later =
+        RunCommand({"/usr/bin/timeout", "20", "/bin/sh", "-c",
+                    "\"$0\" -- /bin/sh -c 'echo >" + ready + "; read x <" + go + "; " + client +
+                        chroot_dev + "/i2c-5; " + client + "/dev/i2c-5' & read y <" + ready +
+                        " && mknod /dev/i2c-5 c 1 3 && echo >" + go + "; wait $!",
+                    GPAKSIM_BIN});
+    EXPECT_NE(later.out.find(denied), std::string::npos) << later.out << later.err;
+    EXPECT_NE(later.out.find("libc open: error No such file or directory"), std::string::npos)
+        << later.out;
+    EXPECT_EQ(devices.Events(), 0) << "a device node was opened";
 }
 
 // Where no user namespace can be made, the launcher runs nothing while a
