@@ -118,6 +118,14 @@ Object& Object::Null(std::string_view key) {
     return *this;
 }
 
+Object& Object::StringOrNull(std::string_view key, const char* value) {
+    return value != nullptr ? String(key, value) : Null(key);
+}
+
+Object& Object::NumberOrNull(std::string_view key, std::optional<long long> value) {
+    return value ? Number(key, *value) : Null(key);
+}
+
 Object& Object::Raw(std::string_view key, std::string_view value) {
     Key(key).text_ += value;
     return *this;

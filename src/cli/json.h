@@ -2,6 +2,7 @@
 // object built one member at a time, in the order they are added.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,9 @@ public:
     Object& Decimal(std::string_view key, double value);
     Object& Bool(std::string_view key, bool value);
     Object& Null(std::string_view key);
+    // value, or null when there is none.
+    Object& StringOrNull(std::string_view key, const char* value);
+    Object& NumberOrNull(std::string_view key, std::optional<long long> value);
     // value is JSON already: an array, an object.
     Object& Raw(std::string_view key, std::string_view value);
 

@@ -68,12 +68,10 @@ void AddVerify(json::Object& line, const RunRecord& record) {
         return;
     }
     const ImageDifference difference = VerifyConfigData(*record.sent, *record.read);
-    line.Bool("verified", difference.Same()).Number("differing", difference.count);
-    if (difference.Same()) {
-        line.Null("first_difference");
-    } else {
-        line.Number("first_difference", static_cast<long long>(difference.first));
-    }
+    const auto first = static_cast<long long>(difference.first);
+    line.Bool("verified", difference.Same())
+        .Number("differing", difference.count)
+        .NumberOrNull("first_difference", difference.Same() ? std::nullopt : std::optional(first));
 }
 
 const char* MemoryName(ConfigType type) {
@@ -85,32 +83,22 @@ std::string FormatLine(const Settings& settings, const RunRecord& record, int st
     line.String("time", UtcTime(record.started))
         .String("version", GPAKCFG_VERSION)
         .String("node", settings.bus)
-        .Number("code", settings.code);
-    if (record.new_code) {
-        line.Number("new_code", *record.new_code);
-    } else {
-        line.Null("new_code");
-    }
-    line.String("memory", MemoryName(settings.type)).String("action", record.action);
+        .Number("code", settings.code)
+        .NumberOrNull("new_code", record.new_code)
+        .String("memory", MemoryName(settings.type))
+        .String("action", record.action);
     const auto& file = settings.write_file ? settings.write_file : settings.verify_file;
-    if (file) {
-        line.String("file", *file);
-    } else {
-        line.Null("file");
-    }
-    line.Raw("set", ByteSets(settings.set_bytes));
+    line.StringOrNull("file", file ? file->c_str() : nullptr)
+        .Raw("set", ByteSets(settings.set_bytes));
     AddImage(line, "sent", record.sent);
     AddImage(line, "read", record.read);
     line.Bool("read_complete", record.read_complete).Bool("skipped", record.skipped);
     AddVerify(line, record);
     const std::chrono::duration<double, std::milli> took =
         std::chrono::steady_clock::now() - record.clock;
-    line.Number("status", status).Decimal("duration_ms", took.count());
-    if (signal != 0) {
-        line.String("signal", SignalName(signal));
-    } else {
-        line.Null("signal");
-    }
+    line.Number("status", status)
+        .Decimal("duration_ms", took.count())
+        .StringOrNull("signal", signal != 0 ? SignalName(signal) : nullptr);
     return line.Text() + "\n";
 }
 
