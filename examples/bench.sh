@@ -23,7 +23,10 @@
 #       ./bench.sh -s serial.txt -l bench.log demo-config.hex 1 2 3 4
 set -uo pipefail
 
+# The usage: on standard output and status 0 when asked for (-h), else on
+# standard error and status 125.
 usage() {
+    if [ "$1" -eq 0 ]; then exec 2>&1; fi
     cat >&2 <<'EOF'
 Usage: bench.sh [-e EEPROM_FILE] [-s COUNTER] [-l LOG] [-a ADDR] [-c CODE] FILE BUS...
   FILE         programmed into the NVM of the board on each BUS (a number N
@@ -36,7 +39,7 @@ Usage: bench.sh [-e EEPROM_FILE] [-s COUNTER] [-l LOG] [-a ADDR] [-c CODE] FILE 
   -c CODE      the chips' control code (default: 1)
 GPAKCFG names the gpakcfg to run (default: gpakcfg).
 EOF
-    exit 125
+    exit "$1"
 }
 
 gpakcfg=${GPAKCFG:-gpakcfg}
@@ -52,11 +55,12 @@ while getopts e:s:l:a:c:h option; do
         l) log=$OPTARG ;;
         a) addr=$OPTARG ;;
         c) code=$OPTARG ;;
-        *) usage ;;
+        h) usage 0 ;;
+        *) usage 125 ;;
     esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 2 ] || usage
+[ $# -ge 2 ] || usage 125
 [ $# -le 101 ] || { echo "bench: at most 100 fixtures" >&2; exit 125; }
 file=$1
 shift
