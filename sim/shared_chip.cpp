@@ -155,11 +155,6 @@ bool SharedChip::Update(const std::function<void(SimState&)>& change, std::strin
     return ok;
 }
 
-const std::string& SharedChip::NodeFile() const {
-    static const std::string kNull = "/dev/null";
-    return path_.empty() ? kNull : path_;
-}
-
 namespace {
 
 // Where the nodes of chips that live in this process lock: a file of this

@@ -33,10 +33,6 @@ public:
     // lives in this process.
     SimState& Current() { return state_; }
 
-    // The file that stands for the node: the state file, or /dev/null
-    // when the chip lives in this process.
-    [[nodiscard]] const std::string& NodeFile() const;
-
     // flock(2) of operation on node for a descriptor of it, whose lock's
     // descriptors are opened on first use. A holder of a node holds a
     // shared flock(2) of the state file, so that whoever locks the file

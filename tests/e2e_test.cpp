@@ -95,7 +95,9 @@ TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
 TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
     const CommandResult absent = Gpakcfg({"--absent"}, {"-t", "reg"});
     EXPECT_EQ(absent.status, 1);
-    EXPECT_EQ(absent.err, "Read error at Addr 0x08, Page 0x00\n");
+    EXPECT_EQ(absent.err,
+              "gpakcfg: /dev/i2c-1: page 0x00 read from 0x08 failed: the chip did not acknowledge "
+              "(Remote I/O error); the table shows zeros from row 0x00\n");
     for (int row = 0; row < 16; ++row) {
         EXPECT_EQ(DumpRow(absent.out, row), std::string(32, '0'));
     }
@@ -105,7 +107,9 @@ TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
     EXPECT_EQ(no_node.err.find("Device open error: No such file or directory\n"
                                "gpakcfg: /dev/i2c-1: no such bus: enable I2C"),
               0u);
-    EXPECT_NE(no_node.err.find("\nRead error at Addr 0x08, Page 0x00\n"), std::string::npos);
+    EXPECT_NE(no_node.err.find("\ngpakcfg: /dev/i2c-1: nothing was read from 0x08; the table "
+                               "shows zeros\n"),
+              std::string::npos);
 }
 
 TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
@@ -156,13 +160,25 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
     EXPECT_EQ(addresses, expected);
 }
 
-TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1) {
-    const CommandResult run =
-        Gpakcfg({"--virtual-time", "--nack", "0x0b:0x50"}, {"-t", "eeprom", "-w", kExample});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("Page 0x05 : error & stoped\n\nChip configration data."),
-              std::string::npos);
-    EXPECT_EQ(run.out.find("Page 0x06 : "), run.out.rfind("Page 0x06 : "));  // erase only
+// Standard error now names the page, the device address and the cause.
+TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndNowSaysWhereAndWhy) {
+    struct Case {
+        std::string type;
+        std::string nack;
+        std::string addr;
+    };
+    for (const Case& c : {Case{"eeprom", "0x0b:0x50", "0x0B"}, Case{"nvm", "0x02:0x50", "0x02"}}) {
+        const CommandResult run =
+            Gpakcfg({"--virtual-time", "--nack", c.nack}, {"-t", c.type, "-w", kExample});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("Page 0x05 : error & stoped\n\nChip configration data."),
+                  std::string::npos);
+        EXPECT_EQ(run.out.find("Page 0x06 : "), run.out.rfind("Page 0x06 : "));  // erase only
+        EXPECT_EQ(run.err.find("gpakcfg: /dev/i2c-1: page 0x05 write to " + c.addr +
+                               " failed: the chip did not acknowledge (Remote I/O error)\n"),
+                  0u)
+            << run.err;
+    }
 }
 
 TEST_F(EndToEnd, UnusableFilesSendNothing) {

@@ -96,9 +96,10 @@ std::string FormatLine(const Settings& settings, const RunRecord& record, int st
     AddVerify(line, record);
     const std::chrono::duration<double, std::milli> took =
         std::chrono::steady_clock::now() - record.clock;
+    const std::string signal_name = SignalName(signal);
     line.Number("status", status)
         .Decimal("duration_ms", took.count())
-        .StringOrNull("signal", signal != 0 ? SignalName(signal) : nullptr);
+        .StringOrNull("signal", signal != 0 ? signal_name.c_str() : nullptr);
     return line.Text() + "\n";
 }
 
