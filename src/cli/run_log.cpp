@@ -74,8 +74,18 @@ void AddVerify(json::Object& line, const RunRecord& record) {
         .NumberOrNull("first_difference", difference.Same() ? std::nullopt : std::optional(first));
 }
 
+// nullptr for none: a scan needs no -t.
 const char* MemoryName(ConfigType type) {
-    return type == kConfigReg ? "reg" : type == kConfigNvm ? "nvm" : "eeprom";
+    switch (type) {
+        case kConfigReg:
+            return "reg";
+        case kConfigNvm:
+            return "nvm";
+        case kConfigEeprom:
+            return "eeprom";
+        default:
+            return nullptr;
+    }
 }
 
 std::string FormatLine(const Settings& settings, const RunRecord& record, int status, int signal) {
@@ -85,7 +95,7 @@ std::string FormatLine(const Settings& settings, const RunRecord& record, int st
         .String("node", settings.bus)
         .Number("code", settings.code)
         .NumberOrNull("new_code", record.new_code)
-        .String("memory", MemoryName(settings.type))
+        .StringOrNull("memory", MemoryName(settings.type))
         .String("action", record.action);
     const auto& file = settings.write_file ? settings.write_file : settings.verify_file;
     line.StringOrNull("file", file ? file->c_str() : nullptr)

@@ -43,7 +43,8 @@ def problems_of(record):
     want("node", isinstance(record["node"], str) and record["node"])
     want("code", isinstance(record["code"], int) and 0 <= record["code"] <= 15)
     want("new_code", record["new_code"] is None or 0 <= record["new_code"] <= 15)
-    want("memory", record["memory"] in ("reg", "nvm", "eeprom"))
+    want("memory", record["memory"] in ("reg", "nvm", "eeprom") or
+         (record["memory"] is None and record["action"] == "scan"))
     want("action", record["action"] in ("read", "write", "verify", "scan"))
     want("file", record["file"] is None or isinstance(record["file"], str))
     want("set", isinstance(record["set"], list) and all(
