@@ -43,19 +43,12 @@ std::size_t End(const ByteSet& set) { return set.addr + set.bytes.size(); }
 
 // One or two hex digits, 0x before them allowed; -1 for anything else.
 int ParseAddr(std::string_view text) {
-    const std::string_view digits = WithoutPrefix(text);
-    if (digits.empty() || digits.size() > 2) {
-        return -1;
+    std::string digits(WithoutPrefix(text));
+    if (digits.size() == 1) {
+        digits.insert(0, "0");
     }
-    int value = 0;
-    for (const char c : digits) {
-        const int digit = common::HexDigitValue(c);
-        if (digit < 0) {
-            return -1;
-        }
-        value = value * 16 + digit;
-    }
-    return value;
+    const auto bytes = HexBytes(digits);
+    return bytes && bytes->size() == 1 ? bytes->front() : -1;
 }
 
 }  // namespace
