@@ -342,16 +342,19 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingNowAllOfThemWaitForTheChip) {
         {SIGUSR1, "SIGUSR1", false}, {SIGALRM, "SIGALRM", false},
         {SIGXFSZ, "SIGXFSZ", false}, {SIGRTMIN + 3, "SIGRTMIN+3", false},
     };
+    const std::string log = dir.Path("runs.log");
     const std::string pid_file = dir.Path("gpakcfg.pid");
     for (const Case& c : cases) {
         std::remove(trace.c_str());
         std::remove(pid_file.c_str());
         Hold bus(state, false);
         const std::string name = "run" + std::to_string(c.sig);
-        const Background run = Start(
-            {GPAKSIM_BIN, "--state", state, "--trace", trace, "--virtual-time", "--", "/bin/sh",
-             "-c", "echo $$ > " + pid_file + "; exec " GPAKCFG_BIN " -t nvm -w " + kExample},
-            name);
+        const Background run =
+            Start({GPAKSIM_BIN, "--state", state, "--trace", trace, "--virtual-time", "--",
+                   "/bin/sh", "-c",
+                   "echo $$ > " + pid_file + "; exec " GPAKCFG_BIN " -t nvm -w " + kExample +
+                       " --log " + log},
+                  name);
         WaitFor(name, "waiting up to 10 s");
         Hold transfers(state, true);
         bus.Release();
@@ -368,6 +371,11 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingNowAllOfThemWaitForTheChip) {
             << Err(name);
         EXPECT_EQ(Transfers(trace).size(), 50u);  // erase, write, read-back: all of it
         EXPECT_EQ(Chip().nvm, SentToNvm(kExample));
+        // Its log line, written before the signal ends it.
+        const std::string last = ReadFile(log).substr(ReadFile(log).rfind('{'));
+        EXPECT_NE(last.find("\"verified\": true, "), std::string::npos) << last;
+        EXPECT_NE(last.find(std::string("\"status\": 0, ")), std::string::npos) << last;
+        EXPECT_NE(last.find("\"signal\": \"" + c.name + "\"}\n"), std::string::npos) << last;
     }
 }
 

@@ -4,6 +4,7 @@
 // and keeps its own files off the standard descriptors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -227,12 +228,38 @@ TEST_F(LauncherTest, TwoLaunchersSharingAStateFileChangeOneChip) {
     EXPECT_EQ(Chip().registers[0x21], 40);
 }
 
+// The chips of --chip are in the state file once the launcher has started,
+// though no program opens a node: the file's one chip, with its memories,
+// as chip #1 at the code given, and a fresh chip on its own bus.
+TEST_F(LauncherTest, TheChipsAreInTheStateFileFromTheLaunch) {
+    const CommandResult program =
+        Simulated({"--virtual-time"}, {GPAKCFG_BIN, "-t", "eeprom", "-w", kExample});
+    ASSERT_EQ(program.status, 0) << program.err;
+    const gpaksim::Memory eeprom = Chip().eeprom;
+    const CommandResult run =
+        Simulated({"--chip", "0", "--chip", "2:3"}, {GPAKCFG_BIN, "--version"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const gpaksim::ParsedState parsed = gpaksim::LoadStateFile(state, false);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    ASSERT_EQ(parsed.state.ChipCount(), 2u);
+    const gpaksim::ChipState& first = parsed.state.ChipAt(0);
+    EXPECT_EQ(first.bus, "/dev/i2c-1");
+    EXPECT_EQ(first.eeprom, eeprom);
+    EXPECT_EQ(first.nvm[0xCA] & 0x0F, 0);
+    EXPECT_EQ(first.registers[0xCA] & 0x0F, 0);
+    const gpaksim::ChipState& second = parsed.state.ChipAt(1);
+    EXPECT_EQ(second.bus, "/dev/i2c-2");
+    EXPECT_EQ(second.nvm[0xCA] & 0x0F, 3);
+}
+
 // A command started in the background, with its pid.
 struct Started {
     pid_t pid = -1;
 };
 
-Started Start(const Strings& argv) {
+// With timer_ms, it starts with a timer (setitimer(2)) that sends SIGALRM
+// then, as a supervisor's alarm(2) before its exec would.
+Started Start(const Strings& argv, long timer_ms = 0) {
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -245,6 +272,8 @@ Started Start(const Strings& argv) {
         dup2(null_fd, 0);
         dup2(null_fd, 1);
         dup2(null_fd, 2);
+        const itimerval timer{{0, 0}, {timer_ms / 1000, timer_ms % 1000 * 1000}};
+        setitimer(ITIMER_REAL, &timer, nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
@@ -259,7 +288,7 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
     // The command cleans up for 0.3 s on SIGTERM, then exits 3.
     const std::string script =
         "echo $$ > " + pid_file + "; trap 'kill $!; sleep 0.3; exit 3' TERM; sleep 10 & wait $!";
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGALRM, SIGRTMIN + 1}) {
         std::remove(pid_file.c_str());
         const std::string trapped =
             sig == SIGTERM ? script : "echo $$ > " + pid_file + "; exec sleep 10";
@@ -291,6 +320,34 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
     }
 }
 
+// A timer that the launcher was started with ends the command too, and
+// the launcher as it ends.
+TEST_F(LauncherTest, ATimerOfTheLaunchersEndsTheCommand) {
+    if (!gpaksim::Emulator().empty()) {
+        GTEST_SKIP() << "the launcher runs under a user-mode emulator, which takes the signals";
+    }
+    const std::string pid_file = dir.Path("pid");
+    // Set later each time it went off before the command ran.
+    for (long timer_ms = 200;; timer_ms *= 2) {
+        std::remove(pid_file.c_str());
+        const Started launcher =
+            Start({GPAKSIM_BIN, "--", "/bin/sh", "-c", "echo $$ > " + pid_file + "; exec sleep 10"},
+                  timer_ms);
+        int status = 0;
+        ASSERT_EQ(waitpid(launcher.pid, &status, 0), launcher.pid);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 126) {
+            GTEST_SKIP() << "the launcher cannot run this machine's /bin/sh";
+        }
+        if (ReadFile(pid_file).empty()) {
+            ASSERT_LT(timer_ms, 5000) << "the command did not start";
+            continue;
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << status;
+        EXPECT_NE(kill(std::stoi(ReadFile(pid_file)), 0), 0) << "the command outlived the launcher";
+        break;
+    }
+}
+
 TEST_F(LauncherTest, ItsOwnFilesNeverTakeTheStandardDescriptors) {
     const std::string trace = dir.Path("trace");
     const CommandResult run =
@@ -319,6 +376,8 @@ TEST_F(LauncherTest, UnusableArgumentsRunNothing) {
         {"--bogus"},
         {"--trace="},
         {"--state="},
+        {"--virt"},  // long options only when spelled out in full
+        {"--sta", "x"},
     };
     const std::string marker = dir.Path("ran");
     for (const Strings& sim : cases) {

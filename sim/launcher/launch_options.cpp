@@ -29,8 +29,9 @@ void Fail(const std::string& message, int status) { throw LaunchError{status, me
 void PrintUsage(std::FILE* out) {
     std::fputs(
         "Usage: gpak-sim [OPTION]... -- COMMAND [ARG]...\n"
-        "Run COMMAND with a simulated GreenPAK chip answering /dev/i2c-1, where no\n"
-        "real I2C node can be reached.\n\n",
+        "Run COMMAND with simulated GreenPAK chips on simulated I2C buses, where no\n"
+        "real I2C node can be reached: one chip on /dev/i2c-1 (or the node of --bus),\n"
+        "or the chips of --chip, several on one bus or on several buses.\n\n",
         out);
     for (const Knob& knob : Knobs()) {
         if (knob.option == nullptr) {

@@ -117,6 +117,7 @@ int Launch(LaunchSettings& settings) {
         preload + (others != nullptr && others[0] != '\0' ? " " + std::string(others) : "");
     gpaksim::ExportOptions(sim);
     KeepRealNodesAway();
+    PrepareChips(sim);
 
     std::vector<std::string> command = settings.command;
     if (emulator.empty()) {

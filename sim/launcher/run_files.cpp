@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
+#include "board.h"
 #include "launch_options.h"
 #include "shared_chip.h"
 #include "trace.h"
@@ -26,6 +28,17 @@ std::string NotRegular(const std::string& path) {
     return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device node"
            : S_ISDIR(st.st_mode)                      ? "it is a directory"
                                                       : "it is not a regular file";
+}
+
+// Opens the state file of sim, which checks it, and makes change to it
+// when there is one.
+void ChangeState(const Options& sim, const std::function<void(gpaksim::SimState&)>& change) {
+    gpaksim::SharedChip chip;
+    std::string error;
+    if (!chip.Attach(sim.state_path, sim.virtual_time, error) ||
+        (change && !chip.Update(change, error))) {
+        Fail("state file " + sim.state_path + ": " + error);
+    }
 }
 
 }  // namespace
@@ -67,19 +80,27 @@ void PrepareState(Options& sim, RunDirectory& run) {
                  "; a chip is kept in a regular file");
         }
     }
-    gpaksim::SharedChip chip;
-    std::string error;
-    if (!chip.Attach(sim.state_path, sim.virtual_time, error)) {
-        Fail("state file " + sim.state_path + ": " + error);
+    if (sim.code < 0) {
+        ChangeState(sim, nullptr);
+        return;
     }
-    if (sim.code >= 0) {
-        const auto code = static_cast<std::uint8_t>(sim.code);
-        if (!chip.Update([code](gpaksim::SimState& s) { gpaksim::SetControlCode(s.chip, code); },
-                         error)) {
-            Fail("state file " + sim.state_path + ": " + error);
-        }
-        sim.code = -1;
+    const auto code = static_cast<std::uint8_t>(sim.code);
+    ChangeState(sim, [code](gpaksim::SimState& s) { gpaksim::SetControlCode(s.chip, code); });
+    sim.code = -1;
+}
+
+void PrepareChips(const Options& sim) {
+    if (sim.chips.empty()) {
+        return;
     }
+    // Under the names the programs resolve them to, as each of them puts
+    // the chips there again when it starts.
+    Options resolved = gpaksim::WithNodesResolved(sim);
+    for (gpaksim::ChipPlacement& chip : resolved.chips) {
+        chip.bus = chip.bus.empty() ? resolved.node_path : chip.bus;
+    }
+    ChangeState(resolved,
+                [&resolved](gpaksim::SimState& s) { gpaksim::PlaceChips(s, resolved.chips); });
 }
 
 void PrepareTrace(Options& sim) {

@@ -16,21 +16,118 @@ namespace gpaksim::launcher {
 
 namespace {
 
-constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// What ends a process by default and comes from outside it: a terminal, a
+// dropped connection, a supervisor, a timer, a lost reader, a limit; and
+// the real-time signals. Those that report a fault of the launcher itself
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) are left as
+// they are: a handler that returns would only meet the fault again.
+constexpr int kForwarded[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,   SIGALRM,
+    SIGUSR1,   SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGIO
+    SIGIO,  // also SIGPOLL on Linux
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+template <typename Fn>
+void ForEachForwarded(Fn fn) {
+    for (const int signal : kForwarded) {
+        fn(signal);
+    }
+    // SIGRTMIN leaves out those the C library keeps for itself.
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        fn(signal);
+    }
+}
+
+sigset_t ForwardedSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    ForEachForwarded([&set](int signal) { sigaddset(&set, signal); });
+    return set;
+}
 
 volatile sig_atomic_t g_child = 0;
+// This process, and whether it leads its session: known before a handler
+// may need them.
+pid_t g_self = 0;
+bool g_session_leader = false;
+
+bool SentByAProcess(const siginfo_t& info) {
+    return info.si_code == SI_USER || info.si_code == SI_QUEUE || info.si_code == SI_TKILL;
+}
+
+// Whether signal reached the command by itself, or is none of its
+// business. The terminal sends SIGINT and SIGQUIT to its foreground
+// process group, which the command shares with the launcher, and SIGHUP
+// to a whole group too unless to a session's leader alone, for a hangup.
+// The command's own signals are not sent back to it, and the kernel sends
+// SIGPIPE and SIGXFSZ for a write of the launcher's own as if the launcher
+// had sent them to itself; that write then fails instead.
+bool NotToForward(int signal, const siginfo_t& info, pid_t child) {
+    if (SentByAProcess(info)) {
+        return info.si_pid == child || info.si_pid == g_self;
+    }
+    const bool from_terminal = info.si_code == SI_KERNEL;
+    return from_terminal &&
+           (signal == SIGINT || signal == SIGQUIT || (signal == SIGHUP && !g_session_leader));
+}
 
 void Forward(int signal, siginfo_t* info, void* /*context*/) {
     const pid_t child = g_child;
-    // From a process (kill, timeout, a supervisor), not from the terminal,
-    // and not from the command itself.
-    const bool sent = info != nullptr && (info->si_code == SI_USER || info->si_code == SI_QUEUE ||
-                                          info->si_code == SI_TKILL);
-    if (child > 0 && sent && info->si_pid != child) {
-        const int saved = errno;
-        kill(child, signal);
-        errno = saved;
+    if (child <= 0 || info == nullptr || NotToForward(signal, *info, child)) {
+        return;
     }
+    const int saved = errno;
+    if (info->si_code == SI_QUEUE) {
+        sigqueue(child, signal, info->si_value);  // with the value it carried
+    } else {
+        kill(child, signal);
+    }
+    errno = saved;
+}
+
+// Forward for each of the signals, but those the launcher was started to
+// ignore (nohup, a background job): the command inherits that, too.
+void ForwardSignals() {
+    g_self = getpid();
+    g_session_leader = getsid(0) == g_self;
+    struct sigaction forward {};
+    forward.sa_sigaction = Forward;
+    forward.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&forward.sa_mask);
+    ForEachForwarded([&forward](int signal) {
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 &&
+            ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_IGN)) {
+            sigaction(signal, &forward, nullptr);
+        }
+    });
+}
+
+// Waits for child to end, and only then reaps it: until then no forwarded
+// signal can reach another process that was given its number.
+int WaitFor(pid_t child) {
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) != 0) {
+        if (errno != EINTR) {
+            return kExitLauncherFailed << 8;
+        }
+    }
+    g_child = 0;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return kExitLauncherFailed << 8;
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -43,11 +140,9 @@ int Supervise(const std::vector<std::string>& argv) {
     }
     args.push_back(nullptr);
 
-    sigset_t forwarded;
-    sigemptyset(&forwarded);
-    for (const int sig : kForwarded) {
-        sigaddset(&forwarded, sig);
-    }
+    // Held until the handlers are in place: one sent meanwhile is
+    // forwarded then.
+    const sigset_t forwarded = ForwardedSet();
     sigset_t old_mask;
     sigprocmask(SIG_BLOCK, &forwarded, &old_mask);
     std::fflush(nullptr);
@@ -65,24 +160,9 @@ int Supervise(const std::vector<std::string>& argv) {
         return -1;
     }
     g_child = child;
-    struct sigaction forward {};
-    forward.sa_sigaction = Forward;
-    forward.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&forward.sa_mask);
-    for (const int sig : kForwarded) {
-        sigaction(sig, &forward, nullptr);
-    }
+    ForwardSignals();
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            status = kExitLauncherFailed << 8;
-            break;
-        }
-    }
-    g_child = 0;
-    return status;
+    return WaitFor(child);
 }
 
 void ExitLike(int wait_status) {

@@ -6,12 +6,15 @@
 
 namespace gpaksim::launcher {
 
-// Starts argv (execvp), forwards SIGINT, SIGTERM, SIGHUP and SIGQUIT sent
-// to the launcher to it, and waits for it to end. A signal that the
-// terminal sends to the whole process group reaches the command by itself
-// and is not sent again. Returns the command's wait status, or -1 when it
-// could not be started (fork failed); a failed exec ends the child with
-// 126 or 127, as env(1).
+// Starts argv (execvp), forwards to it every signal sent to the launcher
+// that would end a process and may come from outside it (SIGTERM, SIGINT,
+// SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+// SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT, the real-time signals),
+// and waits for it to end. A signal that the terminal sends to the whole
+// process group reaches the command by itself and is not sent again; one
+// the launcher was started to ignore stays ignored. Returns the command's
+// wait status, or -1 when it could not be started (fork failed); a failed
+// exec ends the child with 126 or 127, as env(1).
 int Supervise(const std::vector<std::string>& argv);
 
 // Ends the launcher as the command ended: with its exit status, or by the

@@ -164,6 +164,14 @@ void TakeFileSizeLimitAsWriteError() {
     sigaction(SIGXFSZ, &action, nullptr);
 }
 
+int CaughtSignal() { return g_caught; }
+
+std::string SignalName(int number) {
+    Text name;
+    name.AddSignalName(number);
+    return name.Get();
+}
+
 ProgrammingWindow::ProgrammingWindow() {
     struct sigaction action {};
     action.sa_sigaction = OnSignal;

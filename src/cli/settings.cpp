@@ -35,6 +35,10 @@ const Conflict kConflicts[] = {
      "--no-verify: not with --verify"},
     {[](const Settings& s) { return s.verify_file && s.type == kConfigReg; },
      "--verify: the registers hold live bits, so they are never compared"},
+    {[](const Settings& s) { return s.skip_identical && !s.write_file; },
+     "--skip-identical: only with -w"},
+    {[](const Settings& s) { return s.skip_identical && s.type == kConfigReg; },
+     "--skip-identical: the registers hold live bits, so they are always written"},
 };
 
 // The parse of one command line, argument by argument.
@@ -115,6 +119,7 @@ private:
                 Refuse(conflict.refusal);
             }
         }
+        Refuse(ByteSetsRefusal(s));
     }
 
     // The first refusal is the one said.

@@ -6,6 +6,8 @@
 #include "cli/cli.h"
 #include "cli/interruption.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
+#include "cli/skip_identical.h"
 #include "config_file/config_file.h"
 #include "i2c/i2c.h"
 
@@ -79,19 +81,23 @@ int WriteRun(const cli::Settings& settings) {
     if (!LoadConfigFile(*settings.write_file, image)) {
         return kExitUsage;
     }
+    cli::ApplyByteSets(settings.set_bytes, image);
     PrintHeading("Configration file.");
     DumpData(image);
     std::printf("\n");
 
     // Nor before the bus is known to be there, and this run's alone.
+    cli::Record().action = "write";
     const i2c::BusLock bus = cli::TakeBus(DevicePath());
     if (!bus.Ready()) {
         return kExitFailed;
     }
     ConfigImage sent = image;
-    const Programming programming = Program(settings, sent);
+    const bool skipped = settings.skip_identical && cli::HoldsAlready(settings, sent);
+    const Programming programming = skipped ? Programming{true, true} : Program(settings, sent);
     if (!programming.erased) {
         // The run stops here: no read-back either, as without the bus.
+        cli::LogIfInterrupted(settings, kExitFailed);
         cli::EndIfInterrupted("the erase stopped, and nothing was written", kExitFailed);
         return kExitFailed;
     }
@@ -102,10 +108,12 @@ int WriteRun(const cli::Settings& settings) {
     const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
     const bool verified =
         compare && cli::ReportVerified(DeviceAddress(settings.code, settings.type), sent, image);
+    cli::RecordSent(sent, compare);
     int status = written && complete && (verified || !compare) ? kExitOk : kExitFailed;
     if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
         status = kExitFailed;
     }
+    cli::LogIfInterrupted(settings, status);
     cli::EndIfInterrupted(Outcome(written, complete, verified, settings), status);
     return status;
 }
