@@ -16,17 +16,17 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
-#include "options.h"
-#include "run_command.h"
+#include "program_file.h"
+#include "sim_bench.h"
 
 namespace {
 
-using gpaktest::CommandResult;
-using gpaktest::ReadFile;
-using gpaktest::RunCommand;
-using Strings = std::vector<std::string>;
+using gpaktest::Contains;
+using gpaktest::kGpakcfg;
+using gpaktest::Launch;
+using gpaktest::RunResult;
+using gpaktest::Strings;
 
 const Strings kFakeNodes = {"/dev/i2c-1", "/dev/i2c-2", "/dev/i2c-7"};
 std::string g_no_machine;  // why the fake machine could not be made
@@ -42,7 +42,7 @@ std::string Errno(const std::string& what) { return what + ": " + std::strerror(
 // A private mount namespace (in a user namespace of our own where we are
 // not root) whose /dev is a tmpfs holding the real /dev's entries.
 std::string MakeFakeMachine() {
-    if (!gpaksim::Emulator().empty()) {
+    if (gpaktest::Emulated()) {
         // qemu-user runs threads of its own, and a threaded process cannot
         // make a user namespace: the launcher would rightly refuse to run.
         return "the launcher runs under a user-mode emulator";
@@ -105,37 +105,24 @@ std::string MakeFakeMachine() {
     return "";
 }
 
-// Whatever opened, read or wrote the fake nodes since it was made.
+// Whether anything opened, read or wrote the fake nodes since it was made.
 class NodeWatch {
 public:
-    NodeWatch() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    NodeWatch() {
         for (const std::string& node : kFakeNodes) {
-            inotify_add_watch(fd_, node.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
+            inotify_add_watch(fd_.Get(), node.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
         }
     }
-    ~NodeWatch() { close(fd_); }
-    NodeWatch(const NodeWatch&) = delete;
-    NodeWatch& operator=(const NodeWatch&) = delete;
-
-    int Events() const {
-        alignas(inotify_event) char buffer[4096];
-        int events = 0;
-        ssize_t n = 0;
-        while ((n = read(fd_, buffer, sizeof buffer)) > 0) {
-            for (char* p = buffer; p < buffer + n;) {
-                auto* event = reinterpret_cast<inotify_event*>(p);
-                ++events;
-                p += sizeof(inotify_event) + event->len;
-            }
-        }
-        return events;
+    [[nodiscard]] bool Touched() const {
+        alignas(inotify_event) char events[4096];
+        return read(fd_.Get(), events, sizeof events) > 0;
     }
 
 private:
-    int fd_;
+    gpakcfg::UniqueFd fd_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
 };
 
-class Escape : public testing::Test {
+class Escape : public gpaktest::BenchTest {
 protected:
     void SetUp() override {
         if (!g_no_machine.empty()) {
@@ -144,58 +131,40 @@ protected:
     }
     void TearDown() override {
         if (g_no_machine.empty()) {
-            EXPECT_EQ(watch.Events(), 0) << "a fake real node was opened";
+            EXPECT_FALSE(watch.Touched()) << "a fake real node was opened";
         }
     }
 
-    CommandResult Simulated(const Strings& sim, const Strings& command) {
-        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace};
-        argv.insert(argv.end(), sim.begin(), sim.end());
-        argv.push_back("--");
-        argv.insert(argv.end(), command.begin(), command.end());
-        return RunCommand(argv);
+    RunResult Simulated(const Strings& command, const Strings& sim = {}) {
+        return bench.Run(Launch(command).Sim(sim));
     }
 
-    int TracedTransfers() const {
-        std::istringstream in(ReadFile(trace));
-        int count = 0;
-        for (std::string line; std::getline(in, line);) {
-            count += line.find(" ACK") != std::string::npos ? 1 : 0;
-        }
-        return count;
-    }
-
-    gpaktest::TempDir dir;
-    std::string state = dir.Path("chip.state");
-    std::string trace = dir.Path("bus.trace");
     NodeWatch watch;
 };
 
 TEST_F(Escape, ProgramsStartedThroughOthersReachOnlyTheSimulatedChip) {
-    const std::string wrapper = dir.Write("wrapper", "#!/bin/sh\nexec " GPAKCFG_BIN " \"$@\"\n");
+    const std::string wrapper = bench.Write("wrapper", "#!/bin/sh\nexec " + kGpakcfg + " \"$@\"\n");
     ASSERT_EQ(chmod(wrapper.c_str(), 0755), 0);
     const std::vector<Strings> routes = {
-        {"/bin/sh", "-c", GPAKCFG_BIN " -t nvm"},
-        {"/usr/bin/env", GPAKCFG_BIN, "-t", "nvm"},
-        {"/usr/bin/timeout", "5", GPAKCFG_BIN, "-t", "nvm"},
+        {"/bin/sh", "-c", kGpakcfg + " -t nvm"},
+        {"/usr/bin/env", kGpakcfg, "-t", "nvm"},
+        {"/usr/bin/timeout", "5", kGpakcfg, "-t", "nvm"},
         {wrapper, "-t", "nvm"},
     };
-    int transfers = 0;
     for (const Strings& route : routes) {
-        const CommandResult run = Simulated({"--virtual-time"}, route);
+        const RunResult run = Simulated(route);
         EXPECT_EQ(run.status, 0) << route[0] << "\n" << run.err;
-        transfers += 16;
-        EXPECT_EQ(TracedTransfers(), transfers) << route[0];
+        EXPECT_EQ(run.transfers.size(), 16u) << route[0];
+        EXPECT_TRUE(run.AllAcked()) << route[0];
     }
 }
 
 TEST_F(Escape, SudoInsideTheSimulationDoesNotOpenTheRealNode) {
-    const CommandResult probe = RunCommand({"/bin/sh", "-c", "command -v sudo"});
-    if (probe.status != 0) {
+    const std::string sudo = gpaksim::FindProgram("sudo");
+    if (sudo.empty()) {
         GTEST_SKIP() << "sudo is not installed";
     }
-    const std::string sudo = probe.out.substr(0, probe.out.find('\n'));
-    const CommandResult run = Simulated({}, {sudo, "-n", GPAKCFG_BIN, "-t", "nvm"});
+    const RunResult run = Simulated({sudo, "-n", kGpakcfg, "-t", "nvm"});
     // Failing is fine: what matters is that the fake node stays untouched
     // (checked when the test ends).
     EXPECT_NE(run.status, 0) << run.out;
@@ -203,95 +172,79 @@ TEST_F(Escape, SudoInsideTheSimulationDoesNotOpenTheRealNode) {
 
 TEST_F(Escape, ClientsThatBypassThePreloadFindNoBus) {
     const std::string pid = std::to_string(getpid());
-    const std::string link = dir.Path("bus");
+    const std::string link = bench.Path("bus");
     ASSERT_EQ(symlink("/dev/i2c-1", link.c_str()), 0);
     const std::string simulated = "open, funcs 0x0eff0009";
     const std::string hidden = "error No such device or address";
     for (const std::string& path : {std::string("/dev//i2c-1"), link}) {
-        const CommandResult run = Simulated({}, {ESCAPE_CLIENT, path, pid});
+        const RunResult run = Simulated({ESCAPE_CLIENT, path, pid});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("libc open: " + simulated), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("libc openat: " + simulated), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("raw openat: " + hidden), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("raw openat after umount: " + hidden), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("raw openat through /proc: error Permission denied"),
-                  std::string::npos)
-            << run.out;
+        for (const std::string& way :
+             {"libc open: " + simulated, "libc openat: " + simulated, "raw openat: " + hidden,
+              "raw openat after umount: " + hidden,
+              std::string("raw openat through /proc: error Permission "
+                          "denied")}) {
+            EXPECT_TRUE(Contains(run.out, way));
+        }
     }
     if (std::string(ESCAPE_CLIENT_STATIC).empty()) {
         return;
     }
     // A static program started by a script, out of the preload's reach.
-    const CommandResult run =
-        Simulated({}, {"/bin/sh", "-c", ESCAPE_CLIENT_STATIC " /dev/i2c-1 " + pid});
+    const RunResult run = Simulated({"/bin/sh", "-c", ESCAPE_CLIENT_STATIC " /dev/i2c-1 " + pid});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("libc open: " + hidden), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("raw openat after umount: " + hidden), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("funcs"), std::string::npos) << run.out;
+    EXPECT_TRUE(Contains(run.out, "libc open: " + hidden));
+    EXPECT_TRUE(Contains(run.out, "raw openat after umount: " + hidden));
+    EXPECT_FALSE(Contains(run.out, "funcs"));
 }
 
 TEST_F(Escape, AnotherBusIsAnsweredAndEveryRealOneStaysHidden) {
-    CommandResult run = Simulated({"--bus", "7"}, {ESCAPE_CLIENT, "/dev/i2c-7"});
-    EXPECT_NE(run.out.find("libc open: open, funcs"), std::string::npos) << run.out;
-    run = Simulated({"--bus", "7"}, {ESCAPE_CLIENT, "/dev/i2c-1"});
-    EXPECT_NE(run.out.find("libc open: error No such device or address"), std::string::npos)
-        << run.out;
+    RunResult run = Simulated({ESCAPE_CLIENT, "/dev/i2c-7"}, {"--bus", "7"});
+    EXPECT_TRUE(Contains(run.out, "libc open: open, funcs"));
+    run = Simulated({ESCAPE_CLIENT, "/dev/i2c-1"}, {"--bus", "7"});
+    EXPECT_TRUE(Contains(run.out, "libc open: error No such device or address"));
 }
 
 TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
-    const std::string bin = dir.Path("with blank");
+    const std::string bin = bench.Path("with blank");
     ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
     for (const std::string& file : {std::string(GPAKSIM_BIN), std::string(GPAKSIM_LIBRARY)}) {
-        const CommandResult copy = RunCommand({"/bin/cp", file, bin + "/"});
+        const gpaktest::CommandResult copy = gpaktest::RunCommand({"/bin/cp", file, bin + "/"});
         ASSERT_EQ(copy.status, 0) << copy.err;
     }
-    const CommandResult run = RunCommand(
-        {bin + "/gpak-sim", "--trace", trace, "--virtual-time", "--", GPAKCFG_BIN, "-t", "nvm"});
+    const RunResult run = bench.Run(Launch::Gpakcfg({"-t", "nvm"}).Launcher(bin + "/gpak-sim"));
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(TracedTransfers(), 16);
+    EXPECT_EQ(run.transfers.size(), 16u);
 }
 
 // Where no user namespace can be made, the launcher runs nothing while a
 // real node exists, and runs as before where none does.
 TEST_F(Escape, WithoutNamespacesTheLauncherRefusesWhileRealNodesExist) {
-    const auto without_namespaces = [&](const Strings& command) {
-        Strings argv = {"/usr/bin/unshare",
-                        "--user",
-                        "--map-current-user",
-                        "/bin/sh",
-                        "-c",
-                        "echo 0 > /proc/sys/user/max_user_namespaces && exec \"$@\"",
-                        "sh",
-                        GPAKSIM_BIN,
-                        "--trace",
-                        trace,
-                        "--virtual-time",
-                        "--"};
-        argv.insert(argv.end(), command.begin(), command.end());
-        return RunCommand(argv);
-    };
+    const Launch without_namespaces =
+        Launch::Gpakcfg({"-t", "nvm"})
+            .Under({"/usr/bin/unshare", "--user", "--map-current-user", "/bin/sh", "-c",
+                    "echo 0 > /proc/sys/user/max_user_namespaces && exec \"$@\"", "sh"});
     // Out of the way, under a name that is no node's.
     const auto Away = [](const std::string& node) { return "/dev/away-" + node.substr(5); };
-    CommandResult run = without_namespaces({GPAKCFG_BIN, "-t", "nvm"});
+    RunResult run = bench.Run(without_namespaces);
     if (run.err.find("unshare") == 0 || run.err.find("max_user_namespaces") != std::string::npos) {
         GTEST_SKIP() << "cannot forbid user namespaces here: " << run.err;
     }
     EXPECT_EQ(run.status, 125) << run.err;
-    EXPECT_NE(run.err.find("gpak-sim: refusing to run: this machine has real I2C nodes "
-                           "(/dev/i2c-1, /dev/i2c-2, /dev/i2c-7)"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(ReadFile(trace), "");
+    EXPECT_TRUE(Contains(run.err,
+                         "gpak-sim: refusing to run: this machine has real I2C nodes "
+                         "(/dev/i2c-1, /dev/i2c-2, /dev/i2c-7)"));
+    EXPECT_TRUE(run.transfers.empty());
 
     for (const std::string& node : kFakeNodes) {
         ASSERT_EQ(rename(node.c_str(), Away(node).c_str()), 0);
     }
-    run = without_namespaces({GPAKCFG_BIN, "-t", "nvm"});
+    run = bench.Run(without_namespaces);
     for (const std::string& node : kFakeNodes) {
         ASSERT_EQ(rename(Away(node).c_str(), node.c_str()), 0);
     }
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(TracedTransfers(), 16);
+    EXPECT_EQ(run.transfers.size(), 16u);
 }
 
 }  // namespace

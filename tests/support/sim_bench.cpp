@@ -1,0 +1,129 @@
+#include "sim_bench.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "options.h"
+
+namespace gpaktest {
+
+const std::string kGpakcfg = GPAKCFG_BIN;
+const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+
+namespace {
+
+// The launcher's command line for launch, with the bench's state file and
+// the run's own trace.
+Strings LauncherCommand(const Launch& launch, const std::string& state, const std::string& trace) {
+    Strings argv = launch.wrapper;
+    argv.push_back(launch.launcher.empty() ? GPAKSIM_BIN : launch.launcher);
+    argv.insert(argv.end(), {"--state", state, "--trace", trace});
+    if (launch.virtual_time) {
+        argv.push_back("--virtual-time");
+    }
+    argv.insert(argv.end(), launch.sim.begin(), launch.sim.end());
+    if (!launch.command.empty()) {
+        argv.push_back("--");
+        argv.insert(argv.end(), launch.command.begin(), launch.command.end());
+    }
+    return argv;
+}
+
+}  // namespace
+
+bool Emulated() { return !gpaksim::Emulator().empty(); }
+
+Launch Launch::Gpakcfg(const Strings& args) {
+    Launch launch({kGpakcfg});
+    launch.command.insert(launch.command.end(), args.begin(), args.end());
+    return launch;
+}
+
+const Image& RunResult::ReadBack() const {
+    static const Image kNone{};
+    if (tables.empty()) {
+        ADD_FAILURE() << "no table on standard output:\n" << out;
+        return kNone;
+    }
+    return tables.back().bytes;
+}
+
+std::string Background::Err() const { return ReadFile(streams_.err_path); }
+
+void Background::WaitForErr(const std::string& text) const {
+    for (int i = 0; i < 500 && Err().find(text) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(Err().find(text), std::string::npos) << "never said: " << text << "\n" << Err();
+}
+
+RunResult Background::Wait() {
+    RunResult run;
+    static_cast<Ending&>(run) = WaitCommand(pid_);
+    run.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    pid_ = -1;
+    run.out = streams_.out_fd < 0 ? ReadFile(streams_.out_path) : "";
+    run.err = ReadFile(streams_.err_path);
+    ParseTrace(ReadFile(trace_), run.transfers, run.notes);
+    run.tables = DumpTables(run.out);
+    const gpaksim::ParsedState state = gpaksim::LoadStateFile(state_, virtual_time_);
+    run.chip = state.state.chip;
+    run.state_error = state.ok ? "" : state.error;
+    return run;
+}
+
+SimBench::SimBench() : state_(dir_.Path("chip.state")) {}
+
+RunResult SimBench::Gpakcfg(const Strings& args, const Strings& sim) {
+    return Run(Launch::Gpakcfg(args).Sim(sim));
+}
+
+RunResult SimBench::Run(const Launch& launch) { return Start(launch).Wait(); }
+
+Background SimBench::Start(const Launch& launch) {
+    const std::string run = "run" + std::to_string(++runs_);
+    Background started;
+    started.streams_ = {dir_.Path(run + ".out"), dir_.Path(run + ".err"), launch.stdout_fd};
+    started.trace_ = dir_.Path(run + ".trace");
+    started.state_ = state_;
+    started.virtual_time_ = launch.virtual_time;
+    started.started_ = std::chrono::steady_clock::now();
+    started.pid_ =
+        StartCommand(LauncherCommand(launch, state_, started.trace_), started.streams_, launch.env);
+    return started;
+}
+
+gpaksim::ParsedState SimBench::LoadState(bool virtual_time) const {
+    return gpaksim::LoadStateFile(state_, virtual_time);
+}
+
+gpaksim::ChipState SimBench::Chip() const {
+    const gpaksim::ParsedState parsed = LoadState();
+    EXPECT_TRUE(parsed.ok) << state_ << ": " << parsed.error;
+    return parsed.state.chip;
+}
+
+// Close-on-exec: a run started meanwhile must not hold the lock too.
+Hold SimBench::HoldBus() const {
+    const int fd = open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    return Hold(fd);
+}
+
+// The simulator's lock of the state file for each change: an open file
+// description lock of the whole file.
+Hold SimBench::HoldTransfers() const {
+    const int fd = open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    EXPECT_EQ(fcntl(fd, F_OFD_SETLKW, &lock), 0);
+    return Hold(fd);
+}
+
+}  // namespace gpaktest
