@@ -59,6 +59,8 @@ struct Refusal {
 
 std::vector<Refusal> Refusals() {
     const std::string one_line = "gpakcfg: [^\n]+\n";
+    const std::string device =
+        ": a character device, not a hex record file: nothing was read from it\n";
     std::vector<Refusal> cases = {
         {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
         {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
@@ -75,13 +77,11 @@ std::vector<Refusal> Refusals() {
         {"CharacterDeviceToWrite",
          {"-t", "eeprom", "-w", "/dev/zero"},
          {},
-         "gpakcfg: /dev/zero: a character device, not a hex record file: nothing was read from "
-         "it\n"},
+         "gpakcfg: /dev/zero" + device},
         {"CharacterDeviceToVerify",
          {"-t", "nvm", "--verify", "/dev/null"},
          {},
-         "gpakcfg: /dev/null: a character device, not a hex record file: nothing was read from "
-         "it\n"},
+         "gpakcfg: /dev/null" + device},
     };
     // Damaged files, each refused with one line that names its line.
     const std::string good = Records(32);  // 8 lines

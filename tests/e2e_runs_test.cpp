@@ -38,12 +38,15 @@ protected:
         }
         return bench.Write("other.hex", hexfile::FormatConfigFile(image));
     }
-    // Programs file into the NVM in the background while the test holds
-    // the bus; returns once the run waits for it.
-    Background StartWaiting(const std::string& file) {
-        Background run = bench.Start(Launch::Gpakcfg({"-t", "nvm", "-w", file}));
+    // Starts a run in the background while the test holds the bus, and
+    // returns once it waits for it.
+    Background StartWaiting(const Launch& launch) {
+        Background run = bench.Start(launch);
         run.WaitForErr(kWaiting);
         return run;
+    }
+    static Launch Programming(const std::string& file) {
+        return Launch::Gpakcfg({"-t", "nvm", "-w", file});
     }
 };
 
@@ -117,7 +120,7 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         Hold bus = bench.HoldBus();
-        Background run = StartWaiting(kExample);
+        Background run = StartWaiting(Programming(kExample));
         Hold transfers = bench.HoldTransfers();
         bus.Reset();
         std::this_thread::sleep_for(200ms);  // it takes the bus and waits at its first erase
@@ -136,7 +139,7 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
 TEST_F(EndToEndRuns, SignalsBeforeProgrammingActAsUsual) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     Hold bus = bench.HoldBus();
-    Background run = StartWaiting(OtherFile());
+    Background run = StartWaiting(Programming(OtherFile()));
     ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
     const RunResult ended = run.Wait();
     EXPECT_EQ(ended.signal, SIGTERM);
@@ -152,10 +155,10 @@ TEST_F(EndToEndRuns, ALostReaderWhileProgrammingWaitsForTheChip) {
     int pipe_fds[2];
     ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
     Hold bus = bench.HoldBus();
-    Background run =
-        bench.Start(Launch::Gpakcfg({"-t", "nvm", "-w", kExample}).StdoutTo(pipe_fds[1]));
+    Launch to_pipe = Programming(kExample);
+    to_pipe.stdout_fd = pipe_fds[1];
+    Background run = StartWaiting(to_pipe);
     close(pipe_fds[1]);
-    run.WaitForErr(kWaiting);
     Hold transfers = bench.HoldTransfers();
     bus.Reset();
     std::string out;
@@ -181,8 +184,8 @@ TEST_F(EndToEndRuns, TwoRunsOnOneBusNeverInterleave) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     const std::string other = OtherFile();
     Hold bus = bench.HoldBus();
-    Background a = StartWaiting(kExample);
-    Background b = StartWaiting(other);
+    Background a = StartWaiting(Programming(kExample));
+    Background b = StartWaiting(Programming(other));
     bus.Reset();
     const RunResult run_a = a.Wait();
     const RunResult run_b = b.Wait();
@@ -205,7 +208,7 @@ TEST_F(EndToEndRuns, TwoRunsOnOneBusNeverInterleave) {
 // Real time: a run that another holds the bus from gives up after 10 s.
 TEST_F(EndToEndRuns, RealTimeABusHeldTooLongIsGivenUpAfterTenSeconds) {
     const Hold bus = bench.HoldBus();
-    const RunResult run = bench.Run(Launch::Gpakcfg({"-t", "nvm", "-w", kExample}).RealTime());
+    const RunResult run = bench.Run(Programming(kExample).RealTime());
     EXPECT_EQ(run.status, 1);
     EXPECT_GE(run.seconds, 10.0);
     EXPECT_LT(run.seconds, 12.0);
@@ -219,7 +222,7 @@ TEST_F(EndToEndRuns, RealTimeABusHeldTooLongIsGivenUpAfterTenSeconds) {
 // pause (the chip refuses everything while busy); the run ends by SIGINT.
 TEST_F(EndToEndRuns, RealTimeSigintDuringProgrammingKeepsEveryPause) {
     GPAKTEST_SKIP_WHEN_EMULATED();
-    Background run = bench.Start(Launch::Gpakcfg({"-t", "nvm", "-w", kExample}).RealTime());
+    Background run = bench.Start(Programming(kExample).RealTime());
     std::this_thread::sleep_for(500ms);
     ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
     const RunResult ended = run.Wait();

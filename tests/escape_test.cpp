@@ -119,7 +119,7 @@ public:
     }
 
 private:
-    gpakcfg::UniqueFd fd_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
+    common::UniqueFd fd_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
 };
 
 class Escape : public gpaktest::BenchTest {
@@ -212,7 +212,9 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
         const gpaktest::CommandResult copy = gpaktest::RunCommand({"/bin/cp", file, bin + "/"});
         ASSERT_EQ(copy.status, 0) << copy.err;
     }
-    const RunResult run = bench.Run(Launch::Gpakcfg({"-t", "nvm"}).Launcher(bin + "/gpak-sim"));
+    Launch copy = Launch::Gpakcfg({"-t", "nvm"});
+    copy.launcher = bin + "/gpak-sim";
+    const RunResult run = bench.Run(copy);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.transfers.size(), 16u);
 }
@@ -220,10 +222,14 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
 // Where no user namespace can be made, the launcher runs nothing while a
 // real node exists, and runs as before where none does.
 TEST_F(Escape, WithoutNamespacesTheLauncherRefusesWhileRealNodesExist) {
-    const Launch without_namespaces =
-        Launch::Gpakcfg({"-t", "nvm"})
-            .Under({"/usr/bin/unshare", "--user", "--map-current-user", "/bin/sh", "-c",
-                    "echo 0 > /proc/sys/user/max_user_namespaces && exec \"$@\"", "sh"});
+    Launch without_namespaces = Launch::Gpakcfg({"-t", "nvm"});
+    without_namespaces.wrapper = {"/usr/bin/unshare",
+                                  "--user",
+                                  "--map-current-user",
+                                  "/bin/sh",
+                                  "-c",
+                                  "echo 0 > /proc/sys/user/max_user_namespaces && exec \"$@\"",
+                                  "sh"};
     // Out of the way, under a name that is no node's.
     const auto Away = [](const std::string& node) { return "/dev/away-" + node.substr(5); };
     RunResult run = bench.Run(without_namespaces);

@@ -22,13 +22,12 @@ namespace {
 
 // The command line that runs argv: under the emulator of a cross build for
 // a program built for the test's own machine.
-Strings Command(const Strings& argv, bool& emulated) {
+Strings Command(const Strings& argv) {
     using gpaksim::ProgramKind;
     Strings command = gpaksim::Emulator();
     const ProgramKind kind =
         argv.empty() ? ProgramKind::kOther : gpaksim::InspectProgram(argv[0], "/proc/self/exe");
-    emulated = !command.empty() && (kind == ProgramKind::kDynamic || kind == ProgramKind::kStatic);
-    if (!emulated) {
+    if (kind != ProgramKind::kDynamic && kind != ProgramKind::kStatic) {
         command.clear();
     }
     command.insert(command.end(), argv.begin(), argv.end());
@@ -59,8 +58,7 @@ void AsInAShell(const Streams& streams, const Strings& env) {
 }  // namespace
 
 pid_t StartCommand(const Strings& argv, const Streams& streams, const Strings& env) {
-    bool emulated = false;
-    const Strings command = Command(argv, emulated);
+    const Strings command = Command(argv);
     std::vector<char*> args;
     for (const std::string& arg : command) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -70,11 +68,7 @@ pid_t StartCommand(const Strings& argv, const Streams& streams, const Strings& e
     const pid_t pid = fork();
     if (pid == 0) {
         AsInAShell(streams, env);
-        if (emulated) {
-            execvp(args[0], args.data());
-        } else {
-            execv(args[0], args.data());
-        }
+        execvp(args[0], args.data());  // the emulator from PATH; a program by its path
         _exit(127);
     }
     return pid;

@@ -58,24 +58,19 @@ void ParseTrace(const std::string& text, std::vector<TraceLine>& transfers,
     }
 }
 
-std::vector<DumpTable> DumpTables(const std::string& out) {
+std::vector<Image> DumpTables(const std::string& out) {
     std::vector<std::string> lines;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
     }
-    std::vector<DumpTable> tables;
-    // The heading, its rule line, the header, the header's rule, 16 rows.
-    for (std::size_t at = 2; at + 17 < lines.size(); ++at) {
-        if (lines[at] != kTableHeader) {
-            continue;
-        }
-        DumpTable table;
-        table.heading = lines[at - 2];
-        bool whole = true;
-        for (int row = 0; row < 16 && whole; ++row) {
-            whole = ParseRow(lines[at + 2 + static_cast<std::size_t>(row)], row,
-                             &table.bytes[static_cast<std::size_t>(row) * 16]);
+    std::vector<Image> tables;
+    // The header, its rule line, 16 rows.
+    for (std::size_t at = 0; at + 17 < lines.size(); ++at) {
+        Image table{};
+        bool whole = lines[at] == kTableHeader;
+        for (std::size_t row = 0; row < 16 && whole; ++row) {
+            whole = ParseRow(lines[at + 2 + row], static_cast<int>(row), &table[row * 16]);
         }
         if (whole) {
             tables.push_back(table);

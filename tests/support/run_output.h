@@ -30,14 +30,9 @@ struct TraceLine {
 void ParseTrace(const std::string& text, std::vector<TraceLine>& transfers,
                 std::vector<std::string>& notes);
 
-// One hex table as gpakcfg prints a memory.
-struct DumpTable {
-    std::string heading;  // the section's heading: "Chip configration data."
-    Image bytes{};
-};
-
-// The complete tables in a run's standard output, in order.
-std::vector<DumpTable> DumpTables(const std::string& out);
+// The hex tables (a memory each) in a run's standard output, in order;
+// only whole ones.
+std::vector<Image> DumpTables(const std::string& out);
 
 // The image a configuration file gives, as gpakcfg reads it (0x00 where
 // it has no data); with code (0 to 15) written into byte 0xCA as a run on

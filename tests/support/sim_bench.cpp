@@ -49,7 +49,7 @@ const Image& RunResult::ReadBack() const {
         ADD_FAILURE() << "no table on standard output:\n" << out;
         return kNone;
     }
-    return tables.back().bytes;
+    return tables.back();
 }
 
 std::string Background::Err() const { return ReadFile(streams_.err_path); }
@@ -110,20 +110,20 @@ gpaksim::ChipState SimBench::Chip() const {
 
 // Close-on-exec: a run started meanwhile must not hold the lock too.
 Hold SimBench::HoldBus() const {
-    const int fd = open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    EXPECT_EQ(flock(fd, LOCK_EX), 0);
-    return Hold(fd);
+    Hold fd(open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    EXPECT_EQ(flock(fd.Get(), LOCK_EX), 0);
+    return fd;
 }
 
 // The simulator's lock of the state file for each change: an open file
 // description lock of the whole file.
 Hold SimBench::HoldTransfers() const {
-    const int fd = open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    Hold fd(open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    EXPECT_EQ(fcntl(fd, F_OFD_SETLKW, &lock), 0);
-    return Hold(fd);
+    EXPECT_EQ(fcntl(fd.Get(), F_OFD_SETLKW, &lock), 0);
+    return fd;
 }
 
 }  // namespace gpaktest

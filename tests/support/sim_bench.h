@@ -33,57 +33,34 @@ extern const std::string kExample;  // the example configuration file
     }
 bool Emulated();
 
-// What one run is started with. The setters chain:
+// What one run is started with: a command under the launcher, and how.
 //   bench.Run(Launch({"/bin/sh", "-c", script}).Sim({"--bus", "3"}).RealTime())
 struct Launch {
     // COMMAND [ARG]... under the launcher; none: the launcher's options alone.
     explicit Launch(Strings command = {}) : command(std::move(command)) {}
     static Launch Gpakcfg(const Strings& args);  // the built gpakcfg with args
-
-    // More launcher options.
     Launch& Sim(const Strings& options) {
         sim.insert(sim.end(), options.begin(), options.end());
         return *this;
     }
-    // The chip's pauses taken as they come, not on the simulator's clock.
     Launch& RealTime() {
         virtual_time = false;
         return *this;
     }
-    // NAME=VALUE for the launcher and everything it runs.
-    Launch& Env(const std::string& setting) {
-        env.push_back(setting);
-        return *this;
-    }
-    // WRAPPER... gpak-sim ...: the launcher started by another program.
-    Launch& Under(const Strings& command) {
-        wrapper = command;
-        return *this;
-    }
-    // Another copy of gpak-sim.
-    Launch& Launcher(const std::string& path) {
-        launcher = path;
-        return *this;
-    }
-    // Standard output to fd, not into the result.
-    Launch& StdoutTo(int fd) {
-        stdout_fd = fd;
-        return *this;
-    }
 
     Strings command;
-    Strings sim;
-    bool virtual_time = true;
-    Strings env;
-    Strings wrapper;
-    std::string launcher;  // empty: the built gpak-sim
-    int stdout_fd = -1;
+    Strings sim;               // more launcher options
+    bool virtual_time = true;  // false: the chip's pauses taken as they come
+    Strings env;               // NAME=VALUE for the launcher and all it runs
+    Strings wrapper;           // WRAPPER... gpak-sim ...: started by another program
+    std::string launcher;      // another copy of gpak-sim; empty: the built one
+    int stdout_fd = -1;        // standard output there, not into the result
 };
 
 struct RunResult : CommandResult {
     std::vector<TraceLine> transfers;  // this run's transfers, in the bus's order
     Strings notes;                     // its other trace lines: the simulator's remarks
-    std::vector<DumpTable> tables;     // the hex tables on standard output, in order
+    std::vector<Image> tables;         // the hex tables on standard output, in order
     gpaksim::ChipState chip;           // the chip after the run, from the state file
     std::string state_error;           // why the state file could not be read; empty: read
     double seconds = 0;                // how long it took, in real time
@@ -115,7 +92,7 @@ private:
 };
 
 // Something runs on a bench wait for, held until reset or gone.
-using Hold = gpakcfg::UniqueFd;
+using Hold = common::UniqueFd;
 
 class SimBench {
 public:
