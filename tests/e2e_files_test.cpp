@@ -25,29 +25,6 @@ const std::string kBanner = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_V
 
 class EndToEndFiles : public gpaktest::BenchTest {};
 
-std::string Record(unsigned addr, unsigned size, unsigned type = 0) {
-    unsigned sum = size + (addr >> 8) + (addr & 0xFF) + type;
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", size, addr, type);
-    std::string line = text;
-    for (unsigned i = 0; i < size; ++i) {
-        const unsigned byte = (addr + i) * 7 & 0xFF;
-        sum += byte;
-        std::snprintf(text, sizeof text, "%02X", byte);
-        line += text;
-    }
-    std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text + "\n";
-}
-
-std::string Records(unsigned size, unsigned total = 256) {
-    std::string text;
-    for (unsigned addr = 0; addr < total; addr += size) {
-        text += Record(addr, std::min(size, total - addr));
-    }
-    return text;
-}
-
 // A command line or a file that is refused before anything reaches the
 // bus, with the banner alone on standard output.
 struct Refusal {
@@ -84,12 +61,12 @@ std::vector<Refusal> Refusals() {
          "gpakcfg: /dev/null" + device},
     };
     // Damaged files, each refused with one line that names its line.
-    const std::string good = Records(32);  // 8 lines
+    const std::string good = gpaktest::HexRecords(32);  // 8 lines
     std::string flipped = good;
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     std::string non_hex = good;
     non_hex[76 + 9] = 'Z';  // line 2
-    std::string swapped = Records(16);
+    std::string swapped = gpaktest::HexRecords(16);
     swapped = swapped.substr(0, 44 * 5) + swapped.substr(44 * 6, 44) + swapped.substr(44 * 5, 44) +
               swapped.substr(44 * 7);  // lines 6 and 7 swapped
     // The last data record behind a character the eye does not see: once
@@ -109,7 +86,7 @@ std::vector<Refusal> Refusals() {
         {"Nul", good.substr(0, 100) + std::string(1, '\0') + good.substr(101), 2},
         {"CutShort", good.substr(0, 76 * 5), 5},
         {"CutInARecord", good.substr(0, 76 * 5 + 30), 6},
-        {"TooLong", Records(16, 272) + ":00000001FF\n", 17},
+        {"TooLong", gpaktest::HexRecords(16, 272) + ":00000001FF\n", 17},
         {"HighAddress", ":020000040001F9\n" + good, 1},
         {"NoData", "# nothing here\n:00000001FF\n", 2},
         {"Empty", "", 1},
@@ -141,7 +118,7 @@ TEST_P(Refused, NothingIsSent) {
     EXPECT_EQ(run.out, kBanner);
     EXPECT_TRUE(std::regex_match(run.err, std::regex(err))) << run.err;
     EXPECT_TRUE(run.transfers.empty());
-    EXPECT_EQ(run.chip.nvm, gpaksim::DefaultChip().nvm);
+    EXPECT_EQ(run.Chip().nvm, gpaksim::DefaultChip().nvm);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusals()),
@@ -152,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusa
 // The file of -w or --verify was replaced by --save: now refused, however
 // it is spelled or linked, and the file stays as it was.
 TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
-    const std::string content = Records(16) + ":00000001FF\n";
+    const std::string content = gpaktest::HexRecords(16) + ":00000001FF\n";
     const std::string master = bench.Write("master.hex", content);
     const std::string soft = bench.Path("soft.hex");
     const std::string hard = bench.Path("./hard.hex");
@@ -180,18 +157,18 @@ TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
 TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     // Make the chip's NVM our own first, then save it, then program the
     // saved file into a fresh chip.
-    const std::string made = bench.Write("made.hex", Records(8) + ":00000001FF\n");
+    const std::string made = bench.Write("made.hex", gpaktest::HexRecords(8) + ":00000001FF\n");
     ASSERT_EQ(bench.Gpakcfg({"-t", "nvm", "-w", made}).status, 0);
     const std::string backup = bench.Path("backup.hex");
     const RunResult save = bench.Gpakcfg({"-t", "nvm", "--save", backup});
     ASSERT_EQ(save.status, 0) << save.err;
-    EXPECT_EQ(save.ReadBack(), save.chip.nvm);
+    EXPECT_EQ(save.ReadBack(), save.Chip().nvm);
 
     gpaktest::SimBench fresh;
     const RunResult program = fresh.Gpakcfg({"-t", "nvm", "-w", backup});
     EXPECT_EQ(program.status, 0) << program.err;
-    EXPECT_EQ(program.chip.nvm, save.chip.nvm);
-    EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm"}).ReadBack(), save.chip.nvm);
+    EXPECT_EQ(program.Chip().nvm, save.Chip().nvm);
+    EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm"}).ReadBack(), save.Chip().nvm);
 
     // Saved again, the file is the same, byte for byte.
     const std::string again = bench.Path("again.hex");

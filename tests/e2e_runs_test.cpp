@@ -10,7 +10,6 @@
 #include <csignal>
 #include <thread>
 
-#include "config_file/save.h"
 #include "sim_bench.h"
 
 namespace {
@@ -32,11 +31,7 @@ class EndToEndRuns : public gpaktest::BenchTest {
 protected:
     // A second configuration, unlike the example.
     std::string OtherFile() {
-        ConfigImage image{};
-        for (std::size_t i = 0; i < image.size(); ++i) {
-            image[i] = static_cast<std::uint8_t>(i * 37 + 11);
-        }
-        return bench.Write("other.hex", hexfile::FormatConfigFile(image));
+        return bench.Write("other.hex", gpaktest::HexRecords(16) + ":00000001FF\n");
     }
     // Starts a run in the background while the test holds the bus, and
     // returns once it waits for it.
@@ -63,7 +58,7 @@ TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
     EXPECT_TRUE(Contains(ored.err, " of 256 bytes, the first at 0x"));
     EXPECT_FALSE(Contains(ored.out, "differs"));  // standard output as it was
     EXPECT_EQ(gpaktest::Occurrences(ored.out, ": complete"), 32u);
-    EXPECT_NE(ored.chip.eeprom, FileImage(kExample));
+    EXPECT_NE(ored.Chip().eeprom, FileImage(kExample));
 
     const RunResult unchecked =
         bench.Gpakcfg({"-t", "eeprom", "-w", kExample, "--no-verify"}, unerased);
@@ -71,7 +66,7 @@ TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
     const RunResult good = bench.Gpakcfg({"-t", "eeprom", "-w", kExample});
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(good.err, "");
-    EXPECT_EQ(good.chip.eeprom, FileImage(kExample));
+    EXPECT_EQ(good.Chip().eeprom, FileImage(kExample));
 }
 
 TEST_F(EndToEndRuns, VerifyFileComparesWithoutWriting) {
@@ -110,7 +105,7 @@ TEST_F(EndToEndRuns, OutputThatCannotBeWrittenFailsTheRunButNotTheChip) {
         EXPECT_EQ(run.err, c.err) << c.redirection;
         EXPECT_EQ(run.transfers.size(), 50u) << c.redirection;
         EXPECT_EQ(run.notes, Strings{}) << c.redirection;  // no standard stream on the node
-        EXPECT_EQ(run.chip.nvm, FileImage(kExample, 1)) << c.redirection;
+        EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1)) << c.redirection;
     }
 }
 
@@ -132,7 +127,7 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
         EXPECT_TRUE(Contains(ended.err, "ended by SIG"));
         EXPECT_TRUE(Contains(ended.err, ": the chip is programmed and holds the file\n"));
         EXPECT_EQ(ended.transfers.size(), 50u);  // erase, write, read-back: all of it
-        EXPECT_EQ(ended.chip.nvm, FileImage(kExample, 1));
+        EXPECT_EQ(ended.Chip().nvm, FileImage(kExample, 1));
     }
 }
 
@@ -145,7 +140,7 @@ TEST_F(EndToEndRuns, SignalsBeforeProgrammingActAsUsual) {
     EXPECT_EQ(ended.signal, SIGTERM);
     EXPECT_FALSE(Contains(ended.err, "ended by"));
     EXPECT_TRUE(ended.transfers.empty());
-    EXPECT_EQ(ended.chip.nvm, gpaksim::DefaultChip().nvm);
+    EXPECT_EQ(ended.Chip().nvm, gpaksim::DefaultChip().nvm);
 }
 
 // A reader that goes away while the chip is programmed: the run goes on,
@@ -175,7 +170,7 @@ TEST_F(EndToEndRuns, ALostReaderWhileProgrammingWaitsForTheChip) {
     EXPECT_TRUE(
         Contains(ended.err, "gpakcfg: SIGPIPE: the run stops as soon as the chip is programmed"));
     EXPECT_TRUE(Contains(ended.err, "gpakcfg: write error: Broken pipe"));
-    EXPECT_EQ(ended.chip.nvm, FileImage(kExample, 1));
+    EXPECT_EQ(ended.Chip().nvm, FileImage(kExample, 1));
 }
 
 // Two runs on one bus take turns: the second waits, says so once, and
@@ -230,7 +225,7 @@ TEST_F(EndToEndRuns, RealTimeSigintDuringProgrammingKeepsEveryPause) {
     EXPECT_GE(ended.seconds, 2.32);
     EXPECT_EQ(ended.transfers.size(), 50u);
     EXPECT_TRUE(ended.AllAcked());
-    EXPECT_EQ(ended.chip.nvm, FileImage(kExample, 1));
+    EXPECT_EQ(ended.Chip().nvm, FileImage(kExample, 1));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
     const RunResult run = bench.Gpakcfg({"-t", "nvm", "-c", "F"}, {"--code", "15"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.ReadBack(), run.chip.nvm);
+    EXPECT_EQ(run.ReadBack(), run.Chip().nvm);
     EXPECT_EQ(run.ReadBack()[0xCA] & 0x0F, 0xF);  // byte 0xCA holds the code
     EXPECT_EQ(run.transfers.size(), 16u);
     for (const auto& transfer : run.transfers) {
@@ -75,7 +75,7 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, gpaktest::ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
-    EXPECT_EQ(run.chip.nvm, gpaktest::FileImage(kExample, 1));
+    EXPECT_EQ(run.Chip().nvm, gpaktest::FileImage(kExample, 1));
     EXPECT_TRUE(run.AllAcked());
     ASSERT_FALSE(run.transfers.empty());
     EXPECT_DOUBLE_EQ(run.transfers.back().time_s, 2.32);  // every pause, in virtual time
@@ -92,8 +92,8 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
         bench.Gpakcfg({"-t", "eeprom", "-w", kExample, "-c", "2"}, {"--code", "2"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(Contains(run.out, "Addr 0x13\n"));
-    EXPECT_EQ(run.chip.eeprom, gpaktest::FileImage(kExample));
-    EXPECT_EQ(run.ReadBack(), run.chip.eeprom);
+    EXPECT_EQ(run.Chip().eeprom, gpaktest::FileImage(kExample));
+    EXPECT_EQ(run.ReadBack(), run.Chip().eeprom);
     EXPECT_TRUE(run.AllAcked());
     std::set<std::string> addresses;
     for (const auto& transfer : run.transfers) {
@@ -151,7 +151,7 @@ TEST_F(EndToEnd, RealTimeProgrammingTakesTheChipsPauses) {
     EXPECT_LT(run.seconds, 4.0);
     EXPECT_FALSE(run.transfers.empty());
     EXPECT_TRUE(run.AllAcked());
-    EXPECT_EQ(run.chip.nvm, gpaktest::FileImage(kExample, 1));
+    EXPECT_EQ(run.Chip().nvm, gpaktest::FileImage(kExample, 1));
 }
 
 }  // namespace

@@ -77,12 +77,12 @@ TEST_F(LauncherTest, I2cgetAndI2csetAgreeWithTheDumpAndTheStateFile) {
 
     RunResult run = Tool("i2cset", {"-y", "1", "0x08", "0x10", "0x55"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.chip.registers[0x10], 0x55);
+    EXPECT_EQ(run.Chip().registers[0x10], 0x55);
     EXPECT_EQ(Tool("i2cget", {"-y", "1", "0x08", "0x10"}).out, "0x55\n");
     // A byte write to the NVM is no page: acknowledged and disregarded.
     run = Tool("i2cset", {"-y", "1", "0x0a", "0x10", "0xff"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.chip.nvm[0x10], gpaksim::DefaultChip().nvm[0x10]);
+    EXPECT_EQ(run.Chip().nvm[0x10], gpaksim::DefaultChip().nvm[0x10]);
 }
 
 TEST_F(LauncherTest, I2cdumpAndI2ctransferShowTheMemoriesAsGpakcfgDoes) {
@@ -90,14 +90,14 @@ TEST_F(LauncherTest, I2cdumpAndI2ctransferShowTheMemoriesAsGpakcfgDoes) {
     ASSERT_EQ(bench.Gpakcfg({"-t", "eeprom", "-w", kExample}).status, 0);
     const RunResult dump = bench.Gpakcfg({"-t", "eeprom"});
     ASSERT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.ReadBack(), dump.chip.eeprom);
+    EXPECT_EQ(dump.ReadBack(), dump.Chip().eeprom);
     for (const char* mode : {"b", "i", "c"}) {
         const RunResult run = Tool("i2cdump", {"-y", "1", "0x0b", mode});
         EXPECT_EQ(run.status, 0) << mode << run.err;
         EXPECT_EQ(I2cdumpImage(run.out), dump.ReadBack()) << mode;
     }
     // Word mode: the word at register r is byte r, then byte r + 1 above it.
-    const Image& eeprom = dump.chip.eeprom;
+    const Image& eeprom = dump.Chip().eeprom;
     const RunResult words = Tool("i2cdump", {"-y", "1", "0x0b", "w"});
     EXPECT_EQ(words.status, 0) << words.err;
     char expected[16];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -77,6 +78,26 @@ std::vector<Image> DumpTables(const std::string& out) {
         }
     }
     return tables;
+}
+
+std::string HexRecords(unsigned size, unsigned total) {
+    std::string text;
+    char hex[16];
+    for (unsigned addr = 0; addr < total; addr += size) {
+        const unsigned count = std::min(size, total - addr);
+        unsigned sum = count + (addr >> 8) + (addr & 0xFF);
+        std::snprintf(hex, sizeof hex, ":%02X%04X00", count, addr);
+        text += hex;
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned byte = (addr + i) * 7 & 0xFF;
+            sum += byte;
+            std::snprintf(hex, sizeof hex, "%02X", byte);
+            text += hex;
+        }
+        std::snprintf(hex, sizeof hex, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += hex;
+    }
+    return text;
 }
 
 Image FileImage(const std::string& path, int code) {

@@ -34,6 +34,10 @@ void ParseTrace(const std::string& text, std::vector<TraceLine>& transfers,
 // only whole ones.
 std::vector<Image> DumpTables(const std::string& out);
 
+// Hex records of size data bytes (the last one shorter) for the first
+// total bytes of a memory, byte a being a * 7; no end record.
+std::string HexRecords(unsigned size, unsigned total = 256);
+
 // The image a configuration file gives, as gpakcfg reads it (0x00 where
 // it has no data); with code (0 to 15) written into byte 0xCA as a run on
 // the NVM or the registers writes it.

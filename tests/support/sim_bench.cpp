@@ -33,6 +33,12 @@ Strings LauncherCommand(const Launch& launch, const std::string& state, const st
     return argv;
 }
 
+// The one place that knows how the state file holds its chips.
+const gpaksim::ChipState& ChipOf(const gpaksim::SimState& state, std::size_t index) {
+    EXPECT_EQ(index, 0u) << "the state file holds one chip";
+    return state.chip;
+}
+
 }  // namespace
 
 bool Emulated() { return !gpaksim::Emulator().empty(); }
@@ -41,6 +47,11 @@ Launch Launch::Gpakcfg(const Strings& args) {
     Launch launch({kGpakcfg});
     launch.command.insert(launch.command.end(), args.begin(), args.end());
     return launch;
+}
+
+const gpaksim::ChipState& RunResult::Chip(std::size_t index) const {
+    EXPECT_EQ(state_error, "");
+    return ChipOf(state, index);
 }
 
 const Image& RunResult::ReadBack() const {
@@ -71,9 +82,9 @@ RunResult Background::Wait() {
     run.err = ReadFile(streams_.err_path);
     ParseTrace(ReadFile(trace_), run.transfers, run.notes);
     run.tables = DumpTables(run.out);
-    const gpaksim::ParsedState state = gpaksim::LoadStateFile(state_, virtual_time_);
-    run.chip = state.state.chip;
-    run.state_error = state.ok ? "" : state.error;
+    const gpaksim::ParsedState parsed = gpaksim::LoadStateFile(state_, virtual_time_);
+    run.state = parsed.state;
+    run.state_error = parsed.ok ? "" : parsed.error;
     return run;
 }
 
@@ -102,10 +113,10 @@ gpaksim::ParsedState SimBench::LoadState(bool virtual_time) const {
     return gpaksim::LoadStateFile(state_, virtual_time);
 }
 
-gpaksim::ChipState SimBench::Chip() const {
+gpaksim::ChipState SimBench::Chip(std::size_t index) const {
     const gpaksim::ParsedState parsed = LoadState();
     EXPECT_TRUE(parsed.ok) << state_ << ": " << parsed.error;
-    return parsed.state.chip;
+    return ChipOf(parsed.state, index);
 }
 
 // Close-on-exec: a run started meanwhile must not hold the lock too.

@@ -61,10 +61,13 @@ struct RunResult : CommandResult {
     std::vector<TraceLine> transfers;  // this run's transfers, in the bus's order
     Strings notes;                     // its other trace lines: the simulator's remarks
     std::vector<Image> tables;         // the hex tables on standard output, in order
-    gpaksim::ChipState chip;           // the chip after the run, from the state file
+    gpaksim::SimState state;           // the state file after the run: the chips, the clock
     std::string state_error;           // why the state file could not be read; empty: read
     double seconds = 0;                // how long it took, in real time
 
+    // The chip after the run: the first, or the one of that index (in the
+    // order of the launcher's chips). A failure, and the first, when none.
+    [[nodiscard]] const gpaksim::ChipState& Chip(std::size_t index = 0) const;
     // The last table printed: the read-back. A failure, and zeros, when none.
     [[nodiscard]] const Image& ReadBack() const;
     [[nodiscard]] bool AllAcked() const {
@@ -111,7 +114,9 @@ public:
     [[nodiscard]] const std::string& StatePath() const { return state_; }
     // The state file as the simulator reads it (a missing file: a fresh chip).
     [[nodiscard]] gpaksim::ParsedState LoadState(bool virtual_time = true) const;
-    [[nodiscard]] gpaksim::ChipState Chip() const;  // a failure when unreadable
+    // A chip as the state file holds it now (see RunResult::Chip); a
+    // failure when the file is unreadable.
+    [[nodiscard]] gpaksim::ChipState Chip(std::size_t index = 0) const;
 
     // The lock every gpakcfg run takes on the bus, which the simulator
     // takes on the state file: a run waits for it, then gives up.
