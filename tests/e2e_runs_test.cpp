@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 #include "sim_bench.h"
 
@@ -23,7 +21,6 @@ using gpaktest::kGpakcfg;
 using gpaktest::Launch;
 using gpaktest::RunResult;
 using gpaktest::Strings;
-using namespace std::chrono_literals;
 
 const std::string kWaiting = "waiting up to 10 s";
 
@@ -118,7 +115,7 @@ TEST_F(EndToEndRuns, SignalsWhileProgrammingWaitForTheChip) {
         Background run = StartWaiting(Programming(kExample));
         Hold transfers = bench.HoldTransfers();
         bus.Reset();
-        std::this_thread::sleep_for(200ms);  // it takes the bus and waits at its first erase
+        bench.WaitForAWaitingTransfer();     // it took the bus and waits at its first erase
         ASSERT_EQ(kill(run.Pid(), sig), 0);  // to the launcher, which passes it on
         run.WaitForErr("the run stops as soon as the chip is programmed");
         transfers.Reset();
@@ -213,12 +210,12 @@ TEST_F(EndToEndRuns, RealTimeABusHeldTooLongIsGivenUpAfterTenSeconds) {
     EXPECT_TRUE(run.transfers.empty());
 }
 
-// Real time: Ctrl-C half a second in neither stops the run nor shortens a
-// pause (the chip refuses everything while busy); the run ends by SIGINT.
+// Real time: Ctrl-C at the first erase command neither stops the run nor
+// shortens a pause (the chip refuses everything while busy); the run ends by SIGINT.
 TEST_F(EndToEndRuns, RealTimeSigintDuringProgrammingKeepsEveryPause) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     Background run = bench.Start(Programming(kExample).RealTime());
-    std::this_thread::sleep_for(500ms);
+    run.WaitForTransfers(1);  // its first erase command
     ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
     const RunResult ended = run.Wait();
     EXPECT_EQ(ended.signal, SIGINT);

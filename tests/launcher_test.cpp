@@ -165,9 +165,10 @@ TEST_F(LauncherTest, TwoLaunchersSharingAStateFileChangeOneChip) {
 TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     const std::string pid_file = bench.Path("pid");
-    // The command cleans up for 0.3 s on SIGTERM, then exits 3.
+    // The command cleans up for 0.3 s on SIGTERM, then exits 3; it says it
+    // runs once it is ready to.
     const std::string script =
-        "echo $$ > " + pid_file + "; trap 'kill $!; sleep 0.3; exit 3' TERM; sleep 10 & wait $!";
+        "trap 'kill $!; sleep 0.3; exit 3' TERM; echo $$ > " + pid_file + "; sleep 10 & wait $!";
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         std::remove(pid_file.c_str());
         const std::string trapped =

@@ -101,6 +101,15 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+Strings Lines(const std::string& text) {
+    Strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::size_t Occurrences(const std::string& text, const std::string& what) {
     std::size_t count = 0;
     for (std::size_t at = text.find(what); at != std::string::npos;

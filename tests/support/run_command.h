@@ -58,6 +58,9 @@ private:
 
 std::string ReadFile(const std::string& path);
 
+// The lines of text, without their line feeds.
+Strings Lines(const std::string& text);
+
 // How often what occurs in text.
 std::size_t Occurrences(const std::string& text, const std::string& what);
 

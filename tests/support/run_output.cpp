@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "config_file/config_file.h"
+#include "run_command.h"
 
 namespace gpaktest {
 
@@ -44,27 +45,23 @@ bool TraceLine::Acked() const {
     return text.size() >= 4 && text.compare(text.size() - 4, 4, " ACK") == 0;
 }
 
-void ParseTrace(const std::string& text, std::vector<TraceLine>& transfers,
-                std::vector<std::string>& notes) {
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
+Trace ParseTrace(const std::string& text) {
+    Trace trace;
+    for (const std::string& line : Lines(text)) {
         std::istringstream fields(line);
         TraceLine parsed;
         if (fields >> parsed.time_s && std::getline(fields >> std::ws, parsed.text) &&
             parsed.text.compare(0, 2, "0x") == 0) {
-            transfers.push_back(parsed);
+            trace.transfers.push_back(parsed);
         } else {
-            notes.push_back(line);
+            trace.notes.push_back(line);
         }
     }
+    return trace;
 }
 
 std::vector<Image> DumpTables(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
+    const std::vector<std::string> lines = Lines(out);
     std::vector<Image> tables;
     // The header, its rule line, 16 rows.
     for (std::size_t at = 0; at + 17 < lines.size(); ++at) {

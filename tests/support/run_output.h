@@ -25,10 +25,13 @@ struct TraceLine {
     [[nodiscard]] bool Acked() const;
 };
 
-// Splits a trace's text into its transfers and its other lines (the
-// simulator's "# ..." remarks, or anything else found there).
-void ParseTrace(const std::string& text, std::vector<TraceLine>& transfers,
-                std::vector<std::string>& notes);
+// A trace's text: its transfers and its other lines (the simulator's
+// "# ..." remarks, or anything else found there).
+struct Trace {
+    std::vector<TraceLine> transfers;
+    std::vector<std::string> notes;
+};
+Trace ParseTrace(const std::string& text);
 
 // The hex tables (a memory each) in a run's standard output, in order;
 // only whole ones.

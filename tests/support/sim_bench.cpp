@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "options.h"
@@ -39,6 +41,17 @@ const gpaksim::ChipState& ChipOf(const gpaksim::SimState& state, std::size_t ind
     return state.chip;
 }
 
+// Whether ready() turns true within 5 s.
+bool Eventually(const std::function<bool()>& ready) {
+    for (int i = 0; i < 500; ++i) {
+        if (ready()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ready();
+}
+
 }  // namespace
 
 bool Emulated() { return !gpaksim::Emulator().empty(); }
@@ -66,10 +79,12 @@ const Image& RunResult::ReadBack() const {
 std::string Background::Err() const { return ReadFile(streams_.err_path); }
 
 void Background::WaitForErr(const std::string& text) const {
-    for (int i = 0; i < 500 && Err().find(text) == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_NE(Err().find(text), std::string::npos) << "never said: " << text << "\n" << Err();
+    EXPECT_TRUE(Eventually([&] { return Contains(Err(), text); })) << "never said: " << text;
+}
+
+void Background::WaitForTransfers(std::size_t count) const {
+    EXPECT_TRUE(Eventually([&] { return ParseTrace(ReadFile(trace_)).transfers.size() >= count; }))
+        << count << " transfers never came";
 }
 
 RunResult Background::Wait() {
@@ -80,7 +95,9 @@ RunResult Background::Wait() {
     pid_ = -1;
     run.out = streams_.out_fd < 0 ? ReadFile(streams_.out_path) : "";
     run.err = ReadFile(streams_.err_path);
-    ParseTrace(ReadFile(trace_), run.transfers, run.notes);
+    Trace trace = ParseTrace(ReadFile(trace_));
+    run.transfers = std::move(trace.transfers);
+    run.notes = std::move(trace.notes);
     run.tables = DumpTables(run.out);
     const gpaksim::ParsedState parsed = gpaksim::LoadStateFile(state_, virtual_time_);
     run.state = parsed.state;
@@ -135,6 +152,22 @@ Hold SimBench::HoldTransfers() const {
     lock.l_whence = SEEK_SET;
     EXPECT_EQ(fcntl(fd.Get(), F_OFD_SETLKW, &lock), 0);
     return fd;
+}
+
+// A lock that a process waits for shows in /proc/locks, with "->", as
+// DEVICE:INODE of its file.
+void SimBench::WaitForAWaitingTransfer() const {
+    struct stat st {};
+    ASSERT_EQ(stat(state_.c_str(), &st), 0);
+    const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    EXPECT_TRUE(Eventually([&] {
+        for (const std::string& line : Lines(ReadFile("/proc/locks"))) {
+            if (Contains(line, "-> OFDLCK") && Contains(line, inode)) {
+                return true;
+            }
+        }
+        return false;
+    })) << "no transfer waits for the chip";
 }
 
 }  // namespace gpaktest

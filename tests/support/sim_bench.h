@@ -80,8 +80,10 @@ class Background {
 public:
     [[nodiscard]] pid_t Pid() const { return pid_; }
     [[nodiscard]] std::string Err() const;  // its standard error so far
-    // Waits (up to 5 s) until its standard error holds text; a failure if never.
+    // Wait (up to 5 s) until its standard error holds text, or until the
+    // bus has seen count of its transfers; a failure if never.
     void WaitForErr(const std::string& text) const;
+    void WaitForTransfers(std::size_t count) const;
     RunResult Wait();  // waits for its end and collects the run
 
 private:
@@ -123,6 +125,8 @@ public:
     [[nodiscard]] Hold HoldBus() const;
     // The chip itself: every transfer waits while this is held.
     [[nodiscard]] Hold HoldTransfers() const;
+    // Returns once a run's transfer waits for that hold (up to 5 s).
+    void WaitForAWaitingTransfer() const;
 
 private:
     TempDir dir_;
