@@ -34,33 +34,8 @@ struct Refusal {
     std::string err;                     // a regular expression for all of standard error
 };
 
-std::vector<Refusal> Refusals() {
-    const std::string one_line = "gpakcfg: [^\n]+\n";
-    const std::string device =
-        ": a character device, not a hex record file: nothing was read from it\n";
-    std::vector<Refusal> cases = {
-        {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
-        {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
-        {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
-        {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
-        {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
-        {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
-        {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
-        {"MissingFile",
-         {"-t", "nvm", "-w", "FILE"},
-         {},
-         "Config file open error: No such file or directory\n"},
-        {"Directory", {"-t", "nvm", "-w", "/"}, {}, "Config file read error: Is a directory\n"},
-        {"CharacterDeviceToWrite",
-         {"-t", "eeprom", "-w", "/dev/zero"},
-         {},
-         "gpakcfg: /dev/zero" + device},
-        {"CharacterDeviceToVerify",
-         {"-t", "nvm", "--verify", "/dev/null"},
-         {},
-         "gpakcfg: /dev/null" + device},
-    };
-    // Damaged files, each refused with one line that names its line.
+// Damaged files, each refused with one line that names its line.
+std::vector<Refusal> DamagedFiles() {
     const std::string good = gpaktest::HexRecords(32);  // 8 lines
     std::string flipped = good;
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
@@ -91,11 +66,44 @@ std::vector<Refusal> Refusals() {
         {"NoData", "# nothing here\n:00000001FF\n", 2},
         {"Empty", "", 1},
     };
+    std::vector<Refusal> cases;
     for (const auto& [name, content, line] : damaged) {
         cases.push_back({name,
                          {"-t", "nvm", "-w", "FILE"},
                          content,
                          "gpakcfg: FILE:" + std::to_string(line) + ": [^\n]+\n"});
+    }
+    return cases;
+}
+
+std::vector<Refusal> Refusals() {
+    const std::string one_line = "gpakcfg: [^\n]+\n";
+    const std::string device =
+        ": a character device, not a hex record file: nothing was read from it\n";
+    std::vector<Refusal> cases = {
+        {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
+        {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
+        {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
+        {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
+        {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
+        {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
+        {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
+        {"MissingFile",
+         {"-t", "nvm", "-w", "FILE"},
+         {},
+         "Config file open error: No such file or directory\n"},
+        {"Directory", {"-t", "nvm", "-w", "/"}, {}, "Config file read error: Is a directory\n"},
+        {"CharacterDeviceToWrite",
+         {"-t", "eeprom", "-w", "/dev/zero"},
+         {},
+         "gpakcfg: /dev/zero" + device},
+        {"CharacterDeviceToVerify",
+         {"-t", "nvm", "--verify", "/dev/null"},
+         {},
+         "gpakcfg: /dev/null" + device},
+    };
+    for (Refusal& damaged : DamagedFiles()) {
+        cases.push_back(std::move(damaged));
     }
     return cases;
 }

@@ -39,6 +39,37 @@ bool WriteText(const std::string& path, const std::string& text) {
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Puts the entries of from_dir into to_dir, all but the I2C nodes: the
+// devices and directories bound, the links copied.
+void CopyEntries(const std::string& from_dir, const std::string& to_dir) {
+    DIR* dir = opendir(from_dir.c_str());
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        const std::string from = from_dir + "/" + name;
+        const std::string to = to_dir + "/" + name;
+        struct stat st {};
+        if (name == "." || name == ".." || name.compare(0, 3, "i2c") == 0 ||
+            lstat(from.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096] = {};
+            if (readlink(from.c_str(), target, sizeof target - 1) > 0) {
+                (void)symlink(target, to.c_str());
+            }
+        } else if (S_ISDIR(st.st_mode)) {
+            mkdir(to.c_str(), 0755);
+            mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
+        } else {
+            close(open(to.c_str(), O_WRONLY | O_CREAT, 0600));
+            mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr);
+        }
+    }
+    if (dir != nullptr) {
+        closedir(dir);
+    }
+}
+
 // A private mount namespace (in a user namespace of our own where we are
 // not root) whose /dev is a tmpfs holding the real /dev's entries.
 std::string MakeFakeMachine() {
@@ -70,32 +101,7 @@ std::string MakeFakeMachine() {
         mount("none", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
         return Errno("a tmpfs on /dev");
     }
-    DIR* dir = opendir(staging);
-    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-        const std::string name = entry->d_name;
-        const std::string from = std::string(staging) + "/" + name;
-        const std::string to = "/dev/" + name;
-        struct stat st {};
-        if (name == "." || name == ".." || name.compare(0, 3, "i2c") == 0 ||
-            lstat(from.c_str(), &st) != 0) {
-            continue;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096] = {};
-            if (readlink(from.c_str(), target, sizeof target - 1) > 0) {
-                (void)symlink(target, to.c_str());
-            }
-        } else if (S_ISDIR(st.st_mode)) {
-            mkdir(to.c_str(), 0755);
-            mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
-        } else {
-            close(open(to.c_str(), O_WRONLY | O_CREAT, 0600));
-            mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr);
-        }
-    }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
+    CopyEntries(staging, "/dev");
     umount2(staging, MNT_DETACH);
     rmdir(staging);
     if (!WriteText("/dev/i2c-1", "a real bus\n") || mkfifo("/dev/i2c-2", 0660) != 0 ||
