@@ -12,6 +12,12 @@
 # again; a missing one is configured first. Fails on any package whose
 # name, architecture, dependencies or contents are not as they must be.
 #
+# Changes the machine where it lacks what it needs, and says so first: it
+# adds arm64 as a foreign architecture of dpkg (for the arm64 libraries that
+# the arm64 package's Depends come from) and installs the cross compilers
+# and those libraries with apt-get (as root; otherwise it prints the
+# commands and stops).
+#
 # Environment (all optional): BUILD, ARMV6_BUILD, ARM64_BUILD (build trees),
 # ARMV6_TOOLCHAIN, ARM64_TOOLCHAIN (toolchain files), DIST (output folder).
 set -euo pipefail
@@ -39,13 +45,32 @@ for package in cmake make g++ gzip file binutils dpkg-dev \
 done
 if [ ${#missing[@]} -gt 0 ]; then
     # dpkg-shlibdeps takes the Depends of the arm64 build from the arm64
-    # library packages themselves.
+    # library packages themselves, which need arm64 as a foreign
+    # architecture of dpkg.
+    add_arm64=0
     if ! grep -qx arm64 <<<"$(dpkg --print-foreign-architectures)"; then
+        add_arm64=1
+    fi
+    echo "packages.sh: missing on this machine: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "packages.sh: as root, install them with:" >&2
+        [ "$add_arm64" = 0 ] || echo "  dpkg --add-architecture arm64" >&2
+        echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "packages.sh: changing this machine to build them:"
+    if [ "$add_arm64" = 1 ]; then
+        echo "  dpkg --add-architecture arm64 (apt will then also fetch arm64 package lists)"
+    fi
+    echo "  apt-get update"
+    echo "  apt-get install --no-install-recommends ${missing[*]}"
+    if [ "$add_arm64" = 1 ]; then
         dpkg --add-architecture arm64
     fi
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
 # configure BUILD_DIR TOOLCHAIN
 configure() {
     if [ ! -f "$2" ]; then
@@ -167,14 +192,20 @@ check() {
     fi
 
     local paths
-    paths=$(awk '{print $NF}' <<<"$contents")
+    # A link's line ends in "PATH -> TARGET".
+    paths=$(awk '{ print ($(NF - 1) == "->") ? $(NF - 2) : $NF }' <<<"$contents")
     has() { grep -Eqx "$1" <<<"$paths"; }
+    local examples=() example
+    for example in examples/*; do
+        [ -f "$example" ] && examples+=("./usr/share/doc/gpakcfg/${example//./\\.}")
+    done
     for path in './usr/bin/gpakcfg' './usr/share/man/man1/gpakcfg\.1\.gz' \
-        './usr/share/doc/gpakcfg/copyright' './usr/share/doc/gpakcfg/changelog\.Debian\.gz'; do
+        './usr/share/doc/gpakcfg/copyright' './usr/share/doc/gpakcfg/changelog\.Debian\.gz' \
+        "${examples[@]}" './usr/share/bash-completion/completions/gpakcfg'; do
         has "$path" || fail "$name: no ${path//\\/}"
     done
     local sim=('./usr/bin/gpak-sim' './usr/lib/(.+/)?gpakcfg/libgpaksim\.so'
-        './usr/share/man/man1/gpak-sim\.1\.gz')
+        './usr/share/man/man1/gpak-sim\.1\.gz' './usr/share/bash-completion/completions/gpak-sim')
     for path in "${sim[@]}"; do
         if [ "$linkage" = static ]; then
             ! has "$path" || fail "$name: carries the simulator (${path//\\/})"
@@ -203,6 +234,24 @@ check() {
         else
             grep -q '(NEEDED)' <<<"$(readelf -d "$binary")" || fail "$name: gpakcfg is not dynamic"
         fi
+    fi
+    # The examples as they are in the source, scripts executable.
+    local installed
+    for example in examples/*; do
+        installed="$root/usr/share/doc/gpakcfg/$example"
+        [ -f "$example" ] && [ -f "$installed" ] || continue
+        cmp -s "$example" "$installed" || fail "$name: $example differs from the source"
+        if [[ $example == *.sh ]] && [ ! -x "$installed" ]; then
+            fail "$name: $example is not executable"
+        fi
+    done
+    # The completion: bash reads it, and gpak-sim's is a link to it.
+    local completions="$root/usr/share/bash-completion/completions"
+    if [ -f "$completions/gpakcfg" ]; then
+        bash -n "$completions/gpakcfg" || fail "$name: the bash completion is not valid bash"
+    fi
+    if [ -L "$completions/gpak-sim" ] && [ "$(readlink "$completions/gpak-sim")" != gpakcfg ]; then
+        fail "$name: the completion of gpak-sim links to $(readlink "$completions/gpak-sim")"
     fi
     # Manual pages gzipped without name or time stamp: flags and MTIME zero.
     local page header

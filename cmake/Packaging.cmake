@@ -1,6 +1,7 @@
 # Debian package of gpakcfg: `cpack -G DEB` in a build tree makes
 # gpakcfg_<version>-1_<arch>.deb with whatever the build installs: the tool,
-# its manual page and, when built, the simulator.
+# its manual page, the bash completion, the examples and, when built, the
+# simulator.
 #
 # The package's architecture is GPAKCFG_DEB_ARCH when set (on the command
 # line or by a toolchain file), else that of the target: from the cross
@@ -134,6 +135,13 @@ add_custom_command(
   VERBATIM)
 add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The sample files and scripts of examples/, where Debian keeps a package's
+# examples (/usr/share/doc/gpakcfg/examples); its scripts stay executable.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+  PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                             WORLD_READ WORLD_EXECUTE)
 
 # --- CPack ------------------------------------------------------------------
 

@@ -1,7 +1,9 @@
 // What each libc override does, whichever way it reaches libc's own
 // function: looked up at run time when preloaded or linked into a test
 // (interpose.cpp), or bound at link time with -Wl,--wrap in a program that
-// a preload cannot reach, such as a static one (interpose_wrap.cpp).
+// a preload cannot reach, such as a static one (interpose_wrap.cpp). Which
+// entry points are overridden, and by which handler here, is listed once,
+// in overrides.def; the macros at the end build an override from an entry.
 #pragma once
 
 #include <sys/types.h>
@@ -97,3 +99,24 @@ struct Timespec64 {
 #endif
 
 }  // namespace gpaksim::overrides
+
+// The pieces of an override made from an entry of overrides.def: whether
+// it exists on this system, and how its variadic argument is taken.
+#define GPAKSIM_WHERE_ALL(...) __VA_ARGS__
+#if __SIZEOF_POINTER__ == 4
+#define GPAKSIM_WHERE_ILP32(...) __VA_ARGS__
+#else
+#define GPAKSIM_WHERE_ILP32(...)
+#endif
+#define GPAKSIM_TAKE_PLAIN
+#define GPAKSIM_TAKE_MODE                                            \
+    va_list va;                                                      \
+    va_start(va, flags);                                             \
+    const mode_t mode = gpaksim::overrides::ModeArgument(flags, va); \
+    va_end(va);
+#define GPAKSIM_TAKE_ARG           \
+    va_list va;                    \
+    va_start(va, request);         \
+    void* arg = va_arg(va, void*); \
+    va_end(va);
+#define GPAKSIM_ARGUMENTS(...) __VA_ARGS__

@@ -1,132 +1,29 @@
 // Nothing started under gpak-sim reaches a real I2C node, however it is
-// started. The test runs in a private mount namespace of its own, a fake
-// machine whose /dev has "real" nodes: a plain file at /dev/i2c-1, a FIFO
-// at /dev/i2c-2 and a file at /dev/i2c-7. inotify tells whether anything
-// opened one of them; each route either works against the simulated chip
-// or fails without touching them.
-#include <dirent.h>
-#include <fcntl.h>
+// started. The test runs in a fake machine (fake_machine.h) whose /dev has
+// "real" nodes; as root, a test adds device nodes where no list of nodes
+// could reach them. inotify tells whether anything opened one of them;
+// each route either works against the simulated chip or fails without
+// touching them.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
+#include "fake_machine.h"
 #include "program_file.h"
 #include "sim_bench.h"
 
 namespace {
 
 using gpaktest::Contains;
+using gpaktest::kFakeNodes;
 using gpaktest::kGpakcfg;
 using gpaktest::Launch;
 using gpaktest::RunResult;
 using gpaktest::Strings;
 
-const Strings kFakeNodes = {"/dev/i2c-1", "/dev/i2c-2", "/dev/i2c-7"};
 std::string g_no_machine;  // why the fake machine could not be made
-
-bool WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out);
-}
-
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Puts the entries of from_dir into to_dir, all but the I2C nodes: the
-// devices and directories bound, the links copied.
-void CopyEntries(const std::string& from_dir, const std::string& to_dir) {
-    DIR* dir = opendir(from_dir.c_str());
-    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-        const std::string name = entry->d_name;
-        const std::string from = from_dir + "/" + name;
-        const std::string to = to_dir + "/" + name;
-        struct stat st {};
-        if (name == "." || name == ".." || name.compare(0, 3, "i2c") == 0 ||
-            lstat(from.c_str(), &st) != 0) {
-            continue;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            char target[4096] = {};
-            if (readlink(from.c_str(), target, sizeof target - 1) > 0) {
-                (void)symlink(target, to.c_str());
-            }
-        } else if (S_ISDIR(st.st_mode)) {
-            mkdir(to.c_str(), 0755);
-            mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
-        } else {
-            close(open(to.c_str(), O_WRONLY | O_CREAT, 0600));
-            mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr);
-        }
-    }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
-}
-
-// A private mount namespace (in a user namespace of our own where we are
-// not root) whose /dev is a tmpfs holding the real /dev's entries.
-std::string MakeFakeMachine() {
-    if (gpaktest::Emulated()) {
-        // qemu-user runs threads of its own, and a threaded process cannot
-        // make a user namespace: the launcher would rightly refuse to run.
-        return "the launcher runs under a user-mode emulator";
-    }
-    const std::string uid = std::to_string(geteuid());
-    const std::string gid = std::to_string(getegid());
-    if (geteuid() != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            return Errno("unshare");
-        }
-        WriteText("/proc/self/setgroups", "deny");
-        if (!WriteText("/proc/self/uid_map", uid + " " + uid + " 1\n") ||
-            !WriteText("/proc/self/gid_map", gid + " " + gid + " 1\n")) {
-            return Errno("uid_map");
-        }
-    } else if (unshare(CLONE_NEWNS) != 0) {
-        return Errno("unshare");
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return Errno("private mounts");
-    }
-    char staging[] = "/tmp/gpak-escape.XXXXXX";
-    if (mkdtemp(staging) == nullptr ||
-        mount("/dev", staging, nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-        mount("none", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) {
-        return Errno("a tmpfs on /dev");
-    }
-    CopyEntries(staging, "/dev");
-    umount2(staging, MNT_DETACH);
-    rmdir(staging);
-    if (!WriteText("/dev/i2c-1", "a real bus\n") || mkfifo("/dev/i2c-2", 0660) != 0 ||
-        !WriteText("/dev/i2c-7", "another real bus\n")) {
-        return Errno("the fake nodes");
-    }
-    return "";
-}
-
-// Whether anything opened, read or wrote the fake nodes since it was made.
-class NodeWatch {
-public:
-    NodeWatch() {
-        for (const std::string& node : kFakeNodes) {
-            inotify_add_watch(fd_.Get(), node.c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
-        }
-    }
-    [[nodiscard]] bool Touched() const {
-        alignas(inotify_event) char events[4096];
-        return read(fd_.Get(), events, sizeof events) > 0;
-    }
-
-private:
-    common::UniqueFd fd_{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
-};
 
 class Escape : public gpaktest::BenchTest {
 protected:
@@ -137,7 +34,7 @@ protected:
     }
     void TearDown() override {
         if (g_no_machine.empty()) {
-            EXPECT_FALSE(watch.Touched()) << "a fake real node was opened";
+            EXPECT_EQ(watch.Events(), 0) << "a fake real node was opened";
         }
     }
 
@@ -145,7 +42,7 @@ protected:
         return bench.Run(Launch(command).Sim(sim));
     }
 
-    NodeWatch watch;
+    gpaktest::NodeWatch watch;
 };
 
 TEST_F(Escape, ProgramsStartedThroughOthersReachOnlyTheSimulatedChip) {
@@ -225,6 +122,80 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
     EXPECT_EQ(run.transfers.size(), 16u);
 }
 
+// The launcher's own files and descriptors are routes too: nothing runs.
+TEST_F(Escape, LaunchesThatWouldReachANodeOrLoseTheTraceRunNothing) {
+    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--state", "/dev/i2c-2"},
+                                        "/dev/i2c-2: it is not a regular file"));
+    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--trace", bench.Path("no/such/dir/trace")},
+                                        "No such file or directory"));
+    Launch inherited({"/bin/true"});
+    inherited.wrapper = {"/bin/sh", "-c", "exec 5</dev && exec \"$@\"", "sh"};
+    const RunResult run = bench.Run(inherited);
+    EXPECT_EQ(run.status, 125);
+    EXPECT_TRUE(Contains(run.err, "descriptor 5 is a directory"));
+}
+
+// The routes that no list of nodes covers: a second mount of /dev (as a
+// chroot's), a node outside /dev, one made after the launch. The device
+// nodes have /dev/null's number, so that an open would succeed and show,
+// or the I2C major; making them needs root.
+TEST_F(Escape, NoDeviceNodeOpensWhereverItLivesOrWheneverItAppears) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    const std::string chroot_dev = bench.Path("chroot-dev");
+    const std::string elsewhere = bench.Path("elsewhere");
+    // Undone whatever happens: the chroot's /dev is the machine's, which
+    // removing the test's directory must never walk into.
+    struct Undo {
+        std::string mount;
+        ~Undo() {
+            umount2(mount.c_str(), MNT_DETACH);
+            unlink("/dev/i2c-4");
+            unlink("/dev/i2c-5");
+        }
+    } undo{chroot_dev};
+    ASSERT_EQ(mkdir(chroot_dev.c_str(), 0755) | mkdir(elsewhere.c_str(), 0755), 0);
+    ASSERT_EQ(mount("/dev", chroot_dev.c_str(), nullptr, MS_BIND | MS_REC, nullptr), 0);
+    ASSERT_EQ(mknod("/dev/i2c-4", S_IFCHR | 0666, makedev(1, 3)) |
+                  mknod((elsewhere + "/bus").c_str(), S_IFCHR | 0666, makedev(1, 3)) |
+                  mknod((elsewhere + "/i2c-major").c_str(), S_IFCHR | 0666, makedev(89, 255)),
+              0);
+    gpaktest::NodeWatch devices({"/dev", elsewhere});
+    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--state", "/dev/i2c-4"},
+                                        "/dev/i2c-4: it is a device node"));
+    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--trace", elsewhere + "/i2c-major"},
+                                        "it is a device node"));
+    const std::string denied = "libc open: error Permission denied";
+    for (const std::string& node :
+         {chroot_dev + "/i2c-4", elsewhere + "/bus", elsewhere + "/i2c-major"}) {
+        const RunResult run = Simulated({ESCAPE_CLIENT, node});
+        EXPECT_TRUE(Contains(run.out, denied));
+        EXPECT_TRUE(Contains(run.out, "raw openat: error Permission denied"));
+    }
+    EXPECT_NE(Simulated({kGpakcfg, "--bus", chroot_dev + "/i2c-4", "-t", "nvm"}).status, 0);
+    // A node made while the command runs: in the machine's /dev, which the
+    // chroot's mount shows.
+    const std::string ready = bench.Path("ready");
+    const std::string go = bench.Path("go");
+    ASSERT_EQ(mkfifo(ready.c_str(), 0600) | mkfifo(go.c_str(), 0600), 0);
+    const std::string client = std::string(ESCAPE_CLIENT) + " ";
+    Launch later({"/bin/sh", "-c",
+                  "echo >" + ready + "; read x <" + go + "; " + client + chroot_dev + "/i2c-5; " +
+                      client + "/dev/i2c-5"});
+    later.wrapper = {
+        "/usr/bin/timeout",
+        "20",
+        "/bin/sh",
+        "-c",
+        "\"$@\" & read y <" + ready + " && mknod /dev/i2c-5 c 1 3 && echo >" + go + "; wait $!",
+        "sh"};
+    const RunResult run = bench.Run(later);
+    EXPECT_TRUE(Contains(run.out, denied)) << run.err;
+    EXPECT_TRUE(Contains(run.out, "libc open: error No such file or directory"));
+    EXPECT_EQ(devices.Events(), 0) << "a device node was opened";
+}
+
 // Where no user namespace can be made, the launcher runs nothing while a
 // real node exists, and runs as before where none does.
 TEST_F(Escape, WithoutNamespacesTheLauncherRefusesWhileRealNodesExist) {
@@ -264,7 +235,7 @@ TEST_F(Escape, WithoutNamespacesTheLauncherRefusesWhileRealNodesExist) {
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (!testing::GTEST_FLAG(list_tests)) {
-        g_no_machine = MakeFakeMachine();
+        g_no_machine = gpaktest::MakeFakeMachine();
     }
     return RUN_ALL_TESTS();
 }

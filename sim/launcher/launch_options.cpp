@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace gpaksim::launcher {
 
@@ -13,7 +14,17 @@ constexpr int kHelp = 'h';
 constexpr int kVersion = 1000;
 constexpr int kFirstKnob = 1001;
 
+// Whether the command-line element of a long option spells its whole name:
+// getopt_long also takes any unambiguous prefix, which a later option
+// could make ambiguous or change the meaning of in a saved command line.
+bool SpelledOut(const char* element, const char* name) {
+    const std::string given(element);
+    return given.compare(2, given.find('=') - 2, name) == 0;
+}
+
 }  // namespace
+
+void Fail(const std::string& message, int status) { throw LaunchError{status, message}; }
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
@@ -54,9 +65,18 @@ ParsedLaunch ParseLaunchOptions(int argc, char* argv[]) {
 
     opterr = 0;
     optind = 0;
-    int opt = 0;
     // '+': the options end at COMMAND, whose own options are its business.
-    while ((opt = getopt_long(argc, argv, "+:h", long_options.data(), nullptr)) != -1) {
+    for (;;) {
+        const int element = optind == 0 ? 1 : optind;
+        int index = -1;
+        const int opt = getopt_long(argc, argv, "+:h", long_options.data(), &index);
+        if (opt == -1) {
+            break;
+        }
+        if (index >= 0 && !SpelledOut(argv[element], long_options[index].name)) {
+            parsed.error = "unknown option '" + std::string(argv[element]) + "'";
+            return parsed;
+        }
         if (opt == kHelp) {
             parsed.settings.help = true;
         } else if (opt == kVersion) {

@@ -1,5 +1,7 @@
 // The launcher's command line: the simulator's knobs (options.h), then
-// the command to run.
+// the command to run. Long options are taken only when spelled out in
+// full, as gpakcfg takes them. Also the launcher's own exit statuses and
+// the error that stops it before the command runs.
 #pragma once
 
 #include <string>
@@ -13,6 +15,14 @@ namespace gpaksim::launcher {
 constexpr int kExitLauncherFailed = 125;
 constexpr int kExitCannotRun = 126;
 constexpr int kExitNotFound = 127;
+
+// Thrown for anything that stops the launcher before the command runs.
+struct LaunchError {
+    int status;
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message, int status = kExitLauncherFailed);
 
 struct LaunchSettings {
     Options sim;

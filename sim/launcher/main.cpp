@@ -1,6 +1,5 @@
 // gpak-sim: runs a command with the simulated chip answering the I2C node,
 // where no real I2C node can be reached.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,10 +14,9 @@
 #include "launch_options.h"
 #include "program_file.h"
 #include "run_dir.h"
+#include "run_files.h"
 #include "sandbox.h"
-#include "shared_chip.h"
 #include "supervise.h"
-#include "trace.h"
 
 #ifndef GPAKSIM_LIBRARY_NAME
 #define GPAKSIM_LIBRARY_NAME "libgpaksim.so"
@@ -33,32 +31,6 @@
 namespace {
 
 using namespace gpaksim::launcher;
-
-// Thrown for anything that stops the launcher before the command runs.
-struct LaunchError {
-    int status;
-    std::string message;
-};
-
-[[noreturn]] void Fail(const std::string& message, int status = kExitLauncherFailed) {
-    throw LaunchError{status, message};
-}
-
-std::string Directory(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/') {
-        return path;
-    }
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd) == nullptr) {
-        Fail(std::string("cannot tell the working directory: ") + std::strerror(errno));
-    }
-    return std::string(cwd) + "/" + path;
-}
 
 // The preload library sits beside the launcher in the build tree and in
 // the private library directory once installed.
@@ -100,57 +72,16 @@ std::vector<std::string> CheckProgram(const std::string& name, const std::string
                                                   : std::vector<std::string>{};
 }
 
-// The chip's file: the one of --state, whose directory must exist, or one
-// of this run; made and checked now, with --code applied once for all the
-// programs of the run.
-void PrepareState(gpaksim::Options& sim, RunDirectory& run) {
-    if (sim.state_path.empty()) {
-        sim.state_path = run.File("state");
-    } else {
-        sim.state_path = Absolute(sim.state_path);
-        struct stat st {};
-        const std::string dir = Directory(sim.state_path);
-        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            Fail("--state " + sim.state_path + ": no such directory " + dir);
-        }
-    }
-    gpaksim::SharedChip chip;
-    std::string error;
-    if (!chip.Attach(sim.state_path, sim.virtual_time, error)) {
-        Fail("state file " + sim.state_path + ": " + error);
-    }
-    if (sim.code >= 0) {
-        const auto code = static_cast<std::uint8_t>(sim.code);
-        if (!chip.Update([code](gpaksim::SimState& s) { gpaksim::SetControlCode(s.chip, code); },
-                         error)) {
-            Fail("state file " + sim.state_path + ": " + error);
-        }
-        sim.code = -1;
-    }
-}
-
-void PrepareTrace(gpaksim::Options& sim) {
-    if (sim.trace_path.empty() || sim.trace_path == "-") {
-        return;
-    }
-    const std::string refusal = gpaksim::TraceRefusal(sim.trace_path);
-    if (!refusal.empty()) {
-        Fail("--trace " + sim.trace_path + ": " + refusal +
-             "; a trace goes to a file, a pipe, a terminal or '-'");
-    }
-    sim.trace_path = Absolute(sim.trace_path);
-}
-
-// Where the real nodes cannot be hidden, nothing runs while there are
-// any: a program that escaped the preload would program a real chip.
-void KeepRealNodesAway(RunDirectory& run) {
+// Where the real nodes cannot be put out of reach, nothing runs while there
+// are any: a program that escaped the preload would program a real chip.
+void KeepRealNodesAway() {
     const std::vector<std::string> nodes = RealNodes();
-    std::string error;
-    const std::string placeholder = run.Placeholder(error);
-    const Isolation isolation =
-        placeholder.empty() ? Isolation{false, error} : Isolate(nodes, placeholder);
-    if (isolation.ok || nodes.empty()) {
+    const Isolation isolation = Isolate(nodes);
+    if (isolation.ok || (nodes.empty() && !isolation.refuse)) {
         return;
+    }
+    if (nodes.empty()) {
+        Fail("refusing to run: " + isolation.error);
     }
     std::string list;
     for (const std::string& node : nodes) {
@@ -185,7 +116,7 @@ int Launch(LaunchSettings& settings) {
     const std::string preloads =
         preload + (others != nullptr && others[0] != '\0' ? " " + std::string(others) : "");
     gpaksim::ExportOptions(sim);
-    KeepRealNodesAway(run);
+    KeepRealNodesAway();
 
     std::vector<std::string> command = settings.command;
     if (emulator.empty()) {

@@ -1,12 +1,8 @@
 #include "run_dir.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,32 +58,6 @@ std::string RunDirectory::LibraryAlias(const std::string& library, std::string& 
         return "";
     }
     return alias;
-}
-
-std::string RunDirectory::Placeholder(std::string& error) {
-    std::string path = File("hidden-node");
-    const int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    // Bound by its name in the directory, which may be longer than a
-    // socket address can be.
-    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool bound = sock >= 0 && here >= 0 && chdir(dir_.c_str()) == 0 &&
-                       (std::strcpy(addr.sun_path, "hidden-node"),
-                        bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0);
-    const int bind_error = errno;
-    if (here >= 0) {
-        (void)fchdir(here);
-        close(here);
-    }
-    if (sock >= 0) {
-        close(sock);
-    }
-    if (!bound) {
-        error = "cannot make " + path + ": " + std::strerror(bind_error);
-        return "";
-    }
-    return path;
 }
 
 }  // namespace gpaksim::launcher

@@ -1,7 +1,6 @@
 // The launcher's private directory for one run: the chip of a run without
-// --state, the preload library under a name LD_PRELOAD can carry, and the
-// stand-in that hides each real I2C node. Removed with all it holds when
-// the run ends.
+// --state and the preload library under a name LD_PRELOAD can carry.
+// Removed with all it holds when the run ends.
 #pragma once
 
 #include <string>
@@ -25,9 +24,6 @@ public:
     // library under a path without blanks or colons, which separate the
     // entries of LD_PRELOAD. Empty with error set on failure.
     std::string LibraryAlias(const std::string& library, std::string& error);
-
-    // A socket file: opening it fails with ENXIO for anyone, root included.
-    std::string Placeholder(std::string& error);
 
 private:
     std::string dir_;

@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fresh_dev.h"
+#include "mounts.h"
+
 namespace gpaksim::launcher {
 
 namespace {
@@ -94,20 +97,36 @@ bool EnterNamespaces(std::string& error) {
     return true;
 }
 
-bool Cover(const std::string& path, const std::string& placeholder, std::string& error) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return true;  // a dangling link: nothing to reach
+// A descriptor that the command would inherit, through which it could
+// reach around the private mounts: a directory (paths from it lead through
+// the machine's own mounts, none of them nodev), or a device node other
+// than those of the fresh /dev (which it could open again through
+// /proc/self/fd). Empty when there is none.
+std::string InheritedRoute() {
+    std::string route;
+    DIR* fds = opendir("/proc/self/fd");
+    while (const dirent* entry = fds != nullptr && route.empty() ? readdir(fds) : nullptr) {
+        const int fd = static_cast<int>(std::strtol(entry->d_name, nullptr, 10));
+        const int flags = entry->d_name[0] == '.' ? -1 : fcntl(fd, F_GETFD);
+        struct stat st {};
+        if (flags < 0 || (flags & FD_CLOEXEC) != 0 || fstat(fd, &st) != 0) {
+            continue;  // not inherited: the launcher's own, and the listing's
+        }
+        const bool device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        const std::string name = "descriptor " + std::to_string(fd);
+        if (S_ISDIR(st.st_mode)) {
+            route = name + " is a directory, through which the command could open real nodes";
+        } else if (device && !IsAllowedDevice(st.st_rdev) && isatty(fd) == 0) {
+            route = name + " is a device node, which the command could open again";
+        }
+        if (!route.empty()) {
+            route += "; close it (" + std::to_string(fd) + "<&-)";
+        }
     }
-    const bool dir = S_ISDIR(st.st_mode);
-    const int result = dir ? mount("none", path.c_str(), "tmpfs",
-                                   MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0555")
-                           : mount(placeholder.c_str(), path.c_str(), nullptr, MS_BIND, nullptr);
-    if (result != 0) {
-        error = Failure("cannot cover " + path);
-        return false;
+    if (fds != nullptr) {
+        closedir(fds);
     }
-    return true;
+    return route;
 }
 
 // Each adapter's own directory (under /sys/devices, where its new_device
@@ -134,12 +153,30 @@ std::vector<std::string> AdapterDirs() {
     return dirs;
 }
 
+// Covers the adapters' directories with empty ones.
+bool HideAdapters(std::string& error) {
+    for (const std::string& dir : AdapterDirs()) {
+        if (mount("none", dir.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                  "mode=0555") != 0) {
+            error = Failure("cannot hide " + dir);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> RealNodes() { return Scan(); }
 
-Isolation Isolate(const std::vector<std::string>& nodes, const std::string& placeholder) {
+Isolation Isolate(const std::vector<std::string>& real_nodes) {
     Isolation result;
+    if (!RootIsAMount()) {
+        result.error =
+            "the root directory is not a mount (a chroot?), whose device nodes "
+            "cannot be shut";
+        return result;
+    }
     if (!EnterNamespaces(result.error)) {
         return result;
     }
@@ -148,21 +185,31 @@ Isolation Isolate(const std::vector<std::string>& nodes, const std::string& plac
         result.error = Failure("cannot make the mounts private");
         return result;
     }
-    for (const std::string& node : nodes) {
-        if (!Cover(node, placeholder, result.error)) {
-            return result;
-        }
-    }
-    for (const std::string& dir : AdapterDirs()) {
-        if (!Cover(dir, placeholder, result.error)) {
-            return result;
-        }
+    result.refuse = true;
+    char cwd[PATH_MAX];
+    const bool had_cwd = getcwd(cwd, sizeof cwd) != nullptr;
+    FreshDev dev;
+    dev.Gather();
+    if (!MakeEveryMountNodev(result.error) || !dev.Mount(real_nodes, result.error) ||
+        !HideAdapters(result.error)) {
+        return result;
     }
     // Mounts made in a namespace are locked for the namespaces below it.
     if (!EnterNamespaces(result.error)) {
         return result;
     }
+    // A working directory in the machine's /dev is one in the fresh one.
+    if (had_cwd) {
+        (void)chdir(cwd);
+    }
+    // Checked where the namespaces exist: elsewhere there is nothing to
+    // lead around.
+    result.error = InheritedRoute();
+    if (!result.error.empty()) {
+        return result;
+    }
     result.ok = true;
+    result.refuse = false;
     return result;
 }
 

@@ -154,6 +154,21 @@ Hold SimBench::HoldTransfers() const {
     return fd;
 }
 
+testing::AssertionResult LaunchRefused(SimBench& bench, const Strings& sim,
+                                       const std::string& why) {
+    const std::string marker = bench.Path("ran");
+    const RunResult run = bench.Run(Launch({"/bin/touch", marker}).Sim(sim));
+    const bool ran = access(marker.c_str(), F_OK) == 0;
+    if (run.status == 125 && !ran && run.err.rfind("gpak-sim: ", 0) == 0 &&
+        Occurrences(run.err, "\n") <= 2 && Contains(run.err, why)) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure()
+           << "gpak-sim " << testing::PrintToString(sim) << ": status " << run.status
+           << (ran ? ", the command ran" : "") << ", standard error:\n"
+           << run.err;
+}
+
 // A lock that a process waits for shows in /proc/locks, with "->", as
 // DEVICE:INODE of its file.
 void SimBench::WaitForAWaitingTransfer() const {

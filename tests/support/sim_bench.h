@@ -134,6 +134,12 @@ private:
     std::atomic<int> runs_{0};
 };
 
+// The launcher with the options sim runs nothing: status 125, one or two
+// lines on standard error from "gpak-sim: " on that hold why, and its
+// command never started.
+testing::AssertionResult LaunchRefused(SimBench& bench, const Strings& sim,
+                                       const std::string& why = "");
+
 // A test with a bench of its own.
 class BenchTest : public testing::Test {
 protected:
