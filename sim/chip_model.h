@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace gpaksim {
@@ -30,6 +31,9 @@ struct ChipState {
     // The register pointer of each block (0, 2, 3), where the next read
     // starts; 1 is unused.
     std::array<std::uint8_t, 4> pointers{};
+    // The node of the bus the chip was put on by --chip; empty for the chip
+    // of a one-chip state, which is on the bus of --bus.
+    std::string bus;
 };
 
 // The state of a chip fresh from the factory in our simulation: a made-up

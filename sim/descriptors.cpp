@@ -43,7 +43,7 @@ std::set<int> Descriptors::OpenFds() const {
     return fds;
 }
 
-bool Descriptors::NamesOne(const std::string& path) const {
+int Descriptors::NamedFd(const std::string& path) const {
     const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
     for (const std::string& prefix :
          {std::string("/proc/self/fd/"), std::string("/dev/fd/"), own}) {
@@ -51,10 +51,11 @@ bool Descriptors::NamesOne(const std::string& path) const {
             const std::string number = path.substr(prefix.size());
             char* end = nullptr;
             const long fd = std::strtol(number.c_str(), &end, 10);
-            return !number.empty() && *end == '\0' && Has(static_cast<int>(fd));
+            const bool ours = !number.empty() && *end == '\0' && Has(static_cast<int>(fd));
+            return ours ? static_cast<int>(fd) : -1;
         }
     }
-    return false;
+    return -1;
 }
 
 }  // namespace gpaksim

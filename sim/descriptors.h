@@ -3,6 +3,7 @@
 // flags. Also the descriptors closed since, to report their use.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -10,10 +11,18 @@
 
 namespace gpaksim {
 
+// Where flock(2) on a descriptor of a node is carried out, once used (see
+// SharedChip::LockNode).
+struct NodeLock {
+    int state_fd = -1;  // the state file
+    int byte_fd = -1;   // /dev/null, a byte of which is the node's own lock
+};
+
 struct NodeDescriptor {
+    std::size_t bus = 0;     // which of the run's nodes it was opened as
     std::uint16_t addr = 0;  // I2C_SLAVE, I2C_SLAVE_FORCE; 0 until set, as i2c-dev
     bool pec = false;        // I2C_PEC: SMBus transfers carry a packet error code
-    int lock_fd = -1;        // where flock(2) on it is carried out, once used
+    NodeLock lock;
 };
 
 class Descriptors {
@@ -21,7 +30,7 @@ public:
     NodeDescriptor* Find(int fd);
     [[nodiscard]] bool Has(int fd) const { return open_.count(fd) != 0; }
     void Add(int fd);
-    // The entry of fd, which is then closed; lock_fd is the caller's to close.
+    // The entry of fd, which is then closed; its lock is the caller's to close.
     NodeDescriptor Remove(int fd);
     [[nodiscard]] bool WasClosed(int fd) const { return closed_.count(fd) != 0; }
     void Forget(int fd) { closed_.erase(fd); }  // fd now names something else
@@ -32,9 +41,10 @@ public:
     [[nodiscard]] int Closes() const { return closes_; }
     [[nodiscard]] std::set<int> OpenFds() const;
 
-    // Whether path is one of the names /proc gives a descriptor of ours
-    // (/proc/self/fd/N, /dev/fd/N, /proc/PID/fd/N), which reopen the node.
-    [[nodiscard]] bool NamesOne(const std::string& path) const;
+    // The descriptor of ours that path names, as /proc does
+    // (/proc/self/fd/N, /dev/fd/N, /proc/PID/fd/N), which reopens its
+    // node; -1 when it names none.
+    [[nodiscard]] int NamedFd(const std::string& path) const;
 
 private:
     std::map<int, NodeDescriptor> open_;

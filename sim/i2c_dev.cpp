@@ -25,7 +25,7 @@ int Fail(int error) {
 
 // I2C_RDWR: i2c-dev's checks of the messages, then i2c-bcm2835's: it sends
 // one read message at most, and only as the last one.
-int ReadWrite(Bus& bus, const i2c_rdwr_ioctl_data* data) {
+int ReadWrite(Bus& bus, std::size_t node, const i2c_rdwr_ioctl_data* data) {
     if (data == nullptr) {
         return Fail(EFAULT);
     }
@@ -56,7 +56,7 @@ int ReadWrite(Bus& bus, const i2c_rdwr_ioctl_data* data) {
             return Fail(EOPNOTSUPP);
         }
     }
-    return bus.Transfer(messages);
+    return bus.Transfer(messages, node);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ int NodeIoctl(Bus& bus, NodeDescriptor& node, unsigned long request, void* arg) 
     const auto value = reinterpret_cast<std::uintptr_t>(arg);
     switch (request) {
         case I2C_RDWR:
-            return ReadWrite(bus, static_cast<const i2c_rdwr_ioctl_data*>(arg));
+            return ReadWrite(bus, node.bus, static_cast<const i2c_rdwr_ioctl_data*>(arg));
         case I2C_SMBUS:
             return SmbusIoctl(bus, node, static_cast<const i2c_smbus_ioctl_data*>(arg));
         case I2C_FUNCS:
@@ -108,7 +108,8 @@ ssize_t NodeRead(Bus& bus, const NodeDescriptor& node, void* buf, std::size_t co
     if (buf == nullptr && len > 0) {
         return Fail(EFAULT);
     }
-    const int sent = bus.Transfer({{node.addr, true, static_cast<std::uint8_t*>(buf), len}});
+    const int sent =
+        bus.Transfer({{node.addr, true, static_cast<std::uint8_t*>(buf), len}}, node.bus);
     return sent < 0 ? -1 : static_cast<ssize_t>(len);
 }
 
@@ -120,7 +121,7 @@ ssize_t NodeWrite(Bus& bus, const NodeDescriptor& node, const void* buf, std::si
     }
     // The bus only reads from a write message's buffer.
     auto* bytes = const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(buf));
-    const int sent = bus.Transfer({{node.addr, false, bytes, len}});
+    const int sent = bus.Transfer({{node.addr, false, bytes, len}}, node.bus);
     return sent < 0 ? -1 : static_cast<ssize_t>(len);
 }
 

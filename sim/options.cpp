@@ -57,6 +57,15 @@ bool ParseNacks(Options& options, const std::string& text, std::string& error) {
     return true;
 }
 
+// --code sets the code of the one chip; each --chip has its own.
+bool NotWithChips(const Options& options, const char* other, std::string& error) {
+    if (options.code >= 0 && !options.chips.empty()) {
+        error = std::string("not with --") + other + " (each --chip gives its chip a code)";
+        return false;
+    }
+    return true;
+}
+
 // Built on first use, where a failure to allocate can be caught.
 const std::vector<Knob>& KnobTable() {
     static const std::vector<Knob> knobs = {
@@ -86,9 +95,15 @@ const std::vector<Knob>& KnobTable() {
                  return false;
              }
              o.code = static_cast<int>(code);
-             return true;
+             return NotWithChips(o, "chip", error);
          },
          [](const Options& o) { return o.code < 0 ? "" : std::to_string(o.code); }},
+        {"chip", "[BUS:]CODE", "GPAK_SIM_CHIPS",
+         "a chip at code CODE on BUS (default: --bus); repeatable",
+         [](Options& o, const std::string& t, std::string& error) {
+             return ParseChips(t, o.chips, error) && NotWithChips(o, "code", error);
+         },
+         [](const Options& o) { return FormatChips(o.chips); }},
         {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
          "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
          [](const Options& o) { return Join(o.knobs.nacks); }},

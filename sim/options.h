@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "board.h"
 #include "chip_model.h"
 
 namespace gpaksim {
@@ -23,6 +24,9 @@ struct Options {
     std::string trace_path;  // empty: no trace; "-": standard error
     std::string node_path = kDefaultNode;
     int code = -1;  // control code to set; -1 keeps the chip's
+    // --chip, in order: chip N of the run is the Nth. Empty: the one chip
+    // of the state file, on node_path.
+    std::vector<ChipPlacement> chips;
     ChipKnobs knobs;
     NackError nack_error = NackError::kRemoteIo;
     bool no_node = false;  // the node is missing

@@ -1,11 +1,13 @@
-// One chip for every process: the state file, locked for each change and
+// The chips for every process: the state file, locked for each change and
 // read afresh, so that programs running at once under launchers that share
-// it interleave on one simulated bus as they would on a real one.
+// it interleave on the simulated buses as they would on real ones.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
+#include "descriptors.h"
 #include "state_file.h"
 
 namespace gpaksim {
@@ -31,14 +33,16 @@ public:
     // lives in this process.
     SimState& Current() { return state_; }
 
-    // The file that stands for the node: the state file, or /dev/null
-    // when the chip lives in this process.
-    [[nodiscard]] const std::string& NodeFile() const;
-
-    // A new descriptor for a lock of the program's own: of the state file, or
-    // of a file private to this process when the chip lives in it (-1
-    // with errno set on failure).
-    [[nodiscard]] int OpenForLock() const;
+    // flock(2) of operation on node for a descriptor of it, whose lock's
+    // descriptors are opened on first use. A holder of a node holds a
+    // shared flock(2) of the state file, so that whoever locks the file
+    // itself holds every bus, and a lock of the node's own: a byte of
+    // /dev/null chosen by the state file and the node (of a file private
+    // to this process when the chips live in it), so that runs on
+    // different nodes do not wait for each other. Returns what flock(2)
+    // returns, with errno set as it sets it.
+    int LockNode(NodeLock& lock, const std::string& node, int operation) const;
+    static void CloseLock(NodeLock& lock);
 
 private:
     bool Load(std::string& error);
@@ -46,6 +50,7 @@ private:
     void Detach();
 
     std::string path_;
+    std::uint64_t lock_key_ = 0;  // the state file's identity, for the nodes' locks
     bool virtual_time_ = false;
     int fd_ = -1;
     SimState state_;

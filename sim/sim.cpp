@@ -41,6 +41,11 @@ void Note(const std::string& problem, bool to_stderr) {
 
 void Report(const std::string& problem) { Note(problem, true); }
 
+// The node of one of the program's descriptors, for what is said of it.
+const std::string& NodeOf(const Sim& sim, const NodeDescriptor& node) {
+    return sim.bus.Nodes().at(node.bus);
+}
+
 // Many programs leave their descriptors for exit to close, which is no
 // fault; the trace still says so, for the tool's own tests.
 void CheckLeftOpen() {
@@ -48,15 +53,16 @@ void CheckLeftOpen() {
         return;
     }
     for (const int fd : g_sim->descriptors.OpenFds()) {
-        Note("descriptor " + std::to_string(fd) + " of " + g_sim->options.node_path +
-                 " left open at exit",
+        Note("descriptor " + std::to_string(fd) + " of " +
+                 NodeOf(*g_sim, *g_sim->descriptors.Find(fd)) + " left open at exit",
              false);
     }
 }
 
 void CloseAll(Sim& sim) {
     for (const int fd : sim.descriptors.OpenFds()) {
-        raw::Close(sim.descriptors.Remove(fd).lock_fd);
+        NodeDescriptor entry = sim.descriptors.Remove(fd);
+        SharedChip::CloseLock(entry.lock);
         raw::Close(fd);
     }
     sim.descriptors.Clear();
@@ -70,13 +76,7 @@ void StartWith(const Options& options, const std::vector<std::string>& problems)
     Sim& sim = *g_sim;
     CloseAll(sim);
     sim.problems.clear();
-    sim.options = options;
-    // Resolved once, so that every spelling of the node and every link to
-    // it compares equal to it.
-    const std::string node = ResolvePath(AT_FDCWD, options.node_path);
-    if (!node.empty()) {
-        sim.options.node_path = node;
-    }
+    sim.options = WithNodesResolved(options);
     sim.bus.Start(sim.options, Report);
     for (const std::string& problem : problems) {
         Report(problem);
@@ -95,17 +95,25 @@ Sim& Get() {
     return *g_sim;
 }
 
-// The node's path as configured, resolved once: it is needed on every
-// open the program makes, before the simulator has to start.
-const std::string& NodePath() {
-    static const std::string path = [] {
-        const char* bus = std::getenv("GPAK_SIM_BUS");
-        const std::string configured =
-            bus != nullptr && bus[0] != '\0' ? BusPath(bus) : std::string(kDefaultNode);
-        const std::string resolved = ResolvePath(AT_FDCWD, configured);
-        return resolved.empty() ? configured : resolved;
-    }();
-    return g_sim != nullptr ? g_sim->options.node_path : path;
+// The nodes as configured, resolved once: they are needed on every open
+// the program makes, before the simulator has to start.
+const std::vector<std::string>& NodePaths() {
+    static const std::vector<std::string> configured = NodesFromEnvironment();
+    return g_sim != nullptr ? g_sim->bus.Nodes() : configured;
+}
+
+// The node that the open about to be made is of: set by IsNodePath(), which
+// the overrides call just before Open().
+std::size_t g_opening = 0;
+
+bool IsOneOf(const std::vector<std::string>& nodes, const std::string& path) {
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (nodes[i] == path) {
+            g_opening = i;
+            return true;
+        }
+    }
+    return false;
 }
 
 int Fail(int error) {
@@ -117,7 +125,8 @@ int Fail(int error) {
 
 void Start(const Options& options) { StartWith(options, {}); }
 
-ChipState& Chip() { return Get().bus.Chip().Current().chip; }
+ChipState& Chip(std::size_t number) { return State().ChipAt(number - 1); }
+SimState& State() { return Get().bus.Chip().Current(); }
 const std::vector<TransferRecord>& Transfers() { return Get().bus.Records(); }
 std::int64_t ElapsedNs() { return Get().bus.ElapsedNs(); }
 int OpenDescriptors() { return Get().descriptors.OpenNow(); }
@@ -129,15 +138,17 @@ bool IsNodePath(int dirfd, const char* path) {
     if (path == nullptr || path[0] == '\0') {
         return false;
     }
-    const std::string& node = NodePath();
-    if (node == path) {
+    const std::vector<std::string>& nodes = NodePaths();
+    if (IsOneOf(nodes, path)) {
         return true;
     }
     const raw::SavedErrno saved;
-    if (g_sim != nullptr && g_sim->descriptors.NamesOne(path)) {
+    const int fd = g_sim != nullptr ? g_sim->descriptors.NamedFd(path) : -1;
+    if (fd >= 0) {
+        g_opening = g_sim->descriptors.Find(fd)->bus;
         return true;
     }
-    return ResolvePath(dirfd, path) == node;
+    return IsOneOf(nodes, ResolvePath(dirfd, path));
 }
 
 int Open(int flags) {
@@ -155,15 +166,19 @@ int Open(int flags) {
     // The descriptor stands for the node: the lowest free number, as the
     // kernel gives, and one on which nothing but the simulator's calls can
     // act (O_PATH): a call that escapes the simulator fails with EBADF.
-    const int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, sim.bus.Chip().NodeFile().c_str(),
-                                            O_PATH | (flags & O_CLOEXEC)));
+    // It is of a character device, as the node is, so that fstat(2) tells
+    // a program what it opened (a file reader refuses it unread).
+    const int fd = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, "/dev/null", O_PATH | (flags & O_CLOEXEC)));
     if (fd < 0) {
         return -1;
     }
     sim.descriptors.Add(fd);
+    NodeDescriptor& node = *sim.descriptors.Find(fd);
+    node.bus = g_opening < sim.bus.Nodes().size() ? g_opening : 0;
     if (fd <= STDERR_FILENO) {
         // What the program prints there would go onto the bus of a real node.
-        Note("descriptor " + std::to_string(fd) + " of " + sim.options.node_path +
+        Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, node) +
                  " is a standard stream: the program opened it with that stream closed",
              false);
     }
@@ -190,26 +205,22 @@ ssize_t Write(int fd, const void* buf, std::size_t count) {
     return node == nullptr ? Fail(EBADF) : NodeWrite(sim.bus, *node, buf, count);
 }
 
-// flock(2) on a descriptor of the node locks the node for every process
-// that shares the chip, as it locks the one device node on a real system.
+// flock(2) on a descriptor of a node locks that node for every process
+// that shares the chips, as it locks the device node on a real system;
+// the other nodes stay free.
 int Flock(int fd, int operation) {
     Sim& sim = Get();
     NodeDescriptor* node = sim.descriptors.Find(fd);
     if (node == nullptr) {
         return Fail(EBADF);
     }
-    if (node->lock_fd < 0) {
-        node->lock_fd = sim.bus.Chip().OpenForLock();
-        if (node->lock_fd < 0) {
-            return -1;
-        }
-    }
-    return static_cast<int>(syscall(SYS_flock, node->lock_fd, operation));
+    return sim.bus.Flock(node->lock, node->bus, operation);
 }
 
 int Close(int fd) {
     Sim& sim = Get();
-    raw::Close(sim.descriptors.Remove(fd).lock_fd);
+    NodeDescriptor entry = sim.descriptors.Remove(fd);
+    SharedChip::CloseLock(entry.lock);
     return static_cast<int>(syscall(SYS_close, fd));
 }
 
@@ -217,8 +228,9 @@ bool ReportStaleUse(int fd, const char* call) {
     if (g_sim == nullptr || !g_sim->descriptors.WasClosed(fd)) {
         return false;
     }
+    const std::vector<std::string>& nodes = g_sim->bus.Nodes();
     Report(std::string(call) + " on descriptor " + std::to_string(fd) + " of " +
-           g_sim->options.node_path + " after it was closed");
+           (nodes.size() == 1 ? nodes[0] : "a simulated node") + " after it was closed");
     return true;
 }
 

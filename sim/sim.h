@@ -11,6 +11,7 @@
 
 #include "chip_model.h"
 #include "options.h"
+#include "state_file.h"
 #include "trace.h"
 
 namespace gpaksim {
@@ -19,9 +20,11 @@ namespace gpaksim {
 // under the launcher start it from the environment on first use.
 void Start(const Options& options);
 
-// The chip as this process last saw it (the chip itself in a test that
-// keeps it in the process), its transfers, its clock.
-ChipState& Chip();
+// The chips as this process last saw them (the chips themselves in a test
+// that keeps them in the process): chip number (#1 the first --chip, or the
+// one chip), and the whole state; the transfers, the clock.
+ChipState& Chip(std::size_t number = 1);
+SimState& State();
 const std::vector<TransferRecord>& Transfers();
 std::int64_t ElapsedNs();
 

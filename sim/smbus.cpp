@@ -41,7 +41,7 @@ public:
     // Lays out the messages for data; false (errno set) for a bad request.
     bool Build(const i2c_smbus_data& data);
     // Sends them and fills data with what was read; 0 or -1 with errno.
-    int Run(Bus& bus, i2c_smbus_data& data);
+    int Run(Bus& bus, std::size_t node, i2c_smbus_data& data);
     [[nodiscard]] bool Reads() const { return read_write_ == I2C_SMBUS_READ; }
 
 private:
@@ -173,11 +173,11 @@ bool Emulated::PecMatches(std::uint8_t partial_pec) {
     return last.buf[last.len] == MessagePec(partial_pec, last);
 }
 
-int Emulated::Run(Bus& bus, i2c_smbus_data& data) {
+int Emulated::Run(Bus& bus, std::size_t node, i2c_smbus_data& data) {
     const std::uint8_t partial_pec = wants_pec_ ? AddPec() : 0;
     const std::vector<BusMessage> messages(msgs_.begin(),
                                            msgs_.begin() + static_cast<std::ptrdiff_t>(count_));
-    const int sent = bus.Transfer(messages);
+    const int sent = bus.Transfer(messages, node);
     if (sent < 0) {
         return -1;
     }
@@ -282,7 +282,7 @@ int SmbusIoctl(Bus& bus, const NodeDescriptor& node, const i2c_smbus_ioctl_data*
         }
     }
     Emulated command(node.addr, node.pec, read_write, request->command, size);
-    if (!command.Build(data) || command.Run(bus, data) != 0) {
+    if (!command.Build(data) || command.Run(bus, node.bus, data) != 0) {
         return -1;
     }
     if (uses_data && (size == I2C_SMBUS_PROC_CALL || size == I2C_SMBUS_BLOCK_PROC_CALL ||

@@ -7,169 +7,177 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board.h"
 #include "raw_io.h"
+#include "state_text.h"
 
 namespace gpaksim {
 
 namespace {
 
-struct Section {
-    const char* name;
-    Memory ChipState::*memory;
-};
+using namespace state_text;
 
-constexpr Section kSections[] = {
-    {"registers", &ChipState::registers},
-    {"nvm", &ChipState::nvm},
-    {"eeprom", &ChipState::eeprom},
-};
-
-// The blocks whose register pointers the "pointers" line holds, in order.
-constexpr Block kPointerBlocks[] = {kRegisters, kNvm, kEeprom};
-
-const char* ClockName(bool virtual_time) { return virtual_time ? "virtual" : "monotonic"; }
-
-// Words of the text, '#' comments skipped. Parsed after every transfer, so
-// by hand rather than with streams.
-class Words {
+// Reads the items of a state file's text into a state: in version 1 they
+// belong to the one chip; in version 2 each "chip N BUS" line starts the
+// items of chip N.
+class Reader {
 public:
-    explicit Words(std::string_view text) : text_(text) {}
+    Reader(std::string_view text, bool virtual_time, SimState& state)
+        : words_(text), virtual_time_(virtual_time), state_(state) {}
 
-    // The next word; empty at the end.
-    std::string_view Next() {
-        for (;;) {
-            while (pos_ < text_.size() && IsSpace(text_[pos_])) {
-                ++pos_;
-            }
-            if (pos_ < text_.size() && text_[pos_] == '#') {
-                while (pos_ < text_.size() && text_[pos_] != '\n') {
-                    ++pos_;
-                }
-                continue;
-            }
-            const std::size_t start = pos_;
-            while (pos_ < text_.size() && !IsSpace(text_[pos_])) {
-                ++pos_;
-            }
-            return text_.substr(start, pos_ - start);
-        }
-    }
-
-    bool Hex(unsigned long long max, unsigned long long& value) {
-        return Number(Next(), 16, max, value);
-    }
-
-    static bool Number(std::string_view word, int base, unsigned long long max,
-                       unsigned long long& value) {
-        if (word.empty() || word.size() > 20) {
-            return false;
-        }
-        value = 0;
-        for (const char c : word) {
-            const int digit = DigitValue(c);
-            if (digit < 0 || digit >= base) {
-                return false;
-            }
-            value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-            if (value > max) {
-                return false;
-            }
-        }
-        return true;
-    }
+    // False with error set when the text is malformed.
+    bool Read(std::string& error);
 
 private:
-    static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-    static int DigitValue(char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    }
+    bool Item(std::string_view word);
+    bool ChipItem(std::string_view word);
+    bool Version();
+    bool NextChip();
+    bool ChipComplete();
+    ChipState* Current() { return version_ == kOneChipVersion ? &state_.chip : chip_; }
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
+    Words words_;
+    bool virtual_time_;
+    SimState& state_;
+    unsigned version_ = kOneChipVersion;
+    std::size_t items_ = 0;
+    ChipState* chip_ = nullptr;  // the chip of the items read now (version 2)
+    unsigned sections_ = 0;      // a bit for each section the chip has
+    std::string error_;          // when malformed in another way than a word
 };
 
-bool ReadMemory(Words& words, Memory& memory) {
-    for (std::size_t row = 0; row < 16; ++row) {
-        const std::string_view label = words.Next();
-        unsigned long long offset = 0;
-        if (label.size() != 3 || label[2] != ':' ||
-            !Words::Number(label.substr(0, 2), 16, 0xFF, offset) || offset != row * 16) {
+bool Reader::Read(std::string& error) {
+    state_.chip.busy_until_ns = 0;
+    for (std::string_view word = words_.Next(); !word.empty(); word = words_.Next()) {
+        if (!Item(word)) {
+            error = error_.empty() ? "malformed near '" + std::string(word) + "'" : error_;
             return false;
         }
-        for (std::size_t col = 0; col < 16; ++col) {
-            unsigned long long value = 0;
-            if (!words.Hex(0xFF, value)) {
-                return false;
-            }
-            memory[row * 16 + col] = static_cast<std::uint8_t>(value);
-        }
+        ++items_;
+    }
+    if (version_ == kChipsVersion && chip_ == nullptr) {
+        error = "it needs a 'chip' line";
+        return false;
+    }
+    if (!ChipComplete()) {
+        error = error_;
+        return false;
     }
     return true;
 }
 
-// "clock KIND N" and "busy-until KIND N": taken on the same kind of clock.
-bool ReadClock(Words& words, bool virtual_time, bool& same_clock, std::int64_t& value) {
-    const std::string_view kind = words.Next();
-    unsigned long long number = 0;
-    if ((kind != "virtual" && kind != "monotonic") ||
-        !Words::Number(words.Next(), 10, INT64_MAX, number)) {
+bool Reader::Item(std::string_view word) {
+    if (word == "version") {
+        return Version();
+    }
+    if (word == "chip") {
+        return NextChip();
+    }
+    if (word == "clock") {
+        bool same_clock = false;
+        std::int64_t value = 0;
+        if (!ReadClock(words_, virtual_time_, same_clock, value)) {
+            return false;
+        }
+        state_.virtual_now_ns = same_clock ? value : state_.virtual_now_ns;
+        return true;
+    }
+    return ChipItem(word);
+}
+
+// The busy window, the pointers and the memories of the current chip.
+bool Reader::ChipItem(std::string_view word) {
+    ChipState* chip = Current();
+    if (chip == nullptr) {
+        return false;  // before the first "chip" line
+    }
+    if (word == "busy-until") {
+        bool same_clock = false;
+        std::int64_t value = 0;
+        if (!ReadClock(words_, virtual_time_, same_clock, value)) {
+            return false;
+        }
+        chip->busy_until_ns = same_clock ? value : chip->busy_until_ns;
+        return true;
+    }
+    if (word == "pointers") {
+        for (const Block block : kPointerBlocks) {
+            unsigned long long pointer = 0;
+            if (!words_.Hex(0xFF, pointer)) {
+                return false;
+            }
+            chip->pointers[block] = static_cast<std::uint8_t>(pointer);
+        }
+        return true;
+    }
+    for (std::size_t i = 0; i < std::size(kSections); ++i) {
+        if (word == kSections[i].name) {
+            sections_ |= 1U << i;
+            return ReadMemory(words_, (*chip).*(kSections[i].memory));
+        }
+    }
+    return false;
+}
+
+// "version N": first in the file; a file without it is of version 1.
+bool Reader::Version() {
+    unsigned long long version = 0;
+    if (items_ != 0 || !Words::Number(words_.Next(), 10, 999, version) || version == 0) {
         return false;
     }
-    same_clock = kind == ClockName(virtual_time);
-    value = static_cast<std::int64_t>(number);
+    if (version > kChipsVersion) {
+        error_ = "it is of version " + std::to_string(version) + ", newer than this gpak-sim reads";
+        return false;
+    }
+    version_ = static_cast<unsigned>(version);
     return true;
+}
+
+// "chip N BUS": chip N (from 1, in order) on the node BUS.
+bool Reader::NextChip() {
+    const std::size_t count = chip_ == nullptr ? 0 : state_.ChipCount();
+    unsigned long long number = 0;
+    if (version_ != kChipsVersion || !ChipComplete() ||
+        !Words::Number(words_.Next(), 10, kMaxChips, number) || number != count + 1) {
+        return false;
+    }
+    const std::string_view bus = words_.Next();
+    if (bus.empty() || bus[0] != '/') {
+        return false;
+    }
+    if (count == 0) {
+        chip_ = &state_.chip;
+    } else {
+        state_.more_chips.push_back(DefaultChip());
+        chip_ = &state_.more_chips.back();
+    }
+    chip_->bus = std::string(bus);
+    sections_ = 0;
+    return true;
+}
+
+// Whether the chip read so far has its three memories.
+bool Reader::ChipComplete() {
+    if (Current() == nullptr || sections_ == (1U << std::size(kSections)) - 1) {
+        return true;
+    }
+    error_ = "it needs registers, nvm and eeprom";
+    if (version_ == kChipsVersion) {
+        error_ += " for chip " + std::to_string(state_.ChipCount());
+    }
+    return false;
 }
 
 }  // namespace
 
 ParsedState ParseState(std::string_view text, bool virtual_time) {
     ParsedState parsed;
-    ChipState& chip = parsed.state.chip;
-    chip.busy_until_ns = 0;
-    Words words(text);
-    int sections = 0;
-    for (std::string_view word = words.Next(); !word.empty(); word = words.Next()) {
-        bool same_clock = false;
-        std::int64_t value = 0;
-        bool ok = true;
-        if (word == "clock" || word == "busy-until") {
-            ok = ReadClock(words, virtual_time, same_clock, value);
-            if (ok && same_clock) {
-                (word == "clock" ? parsed.state.virtual_now_ns : chip.busy_until_ns) = value;
-            }
-        } else if (word == "pointers") {
-            for (const Block block : kPointerBlocks) {
-                unsigned long long pointer = 0;
-                ok = ok && words.Hex(0xFF, pointer);
-                chip.pointers[block] = static_cast<std::uint8_t>(pointer);
-            }
-        } else {
-            const Section* section = nullptr;
-            for (const Section& s : kSections) {
-                if (word == s.name) {
-                    section = &s;
-                }
-            }
-            ok = section != nullptr && ReadMemory(words, chip.*(section->memory));
-            sections += ok ? 1 : 0;
-        }
-        if (!ok) {
-            parsed.error = "malformed near '" + std::string(word) + "'";
-            return parsed;
-        }
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        parsed.ok = true;  // a fresh chip
+        return parsed;
     }
-    if (sections != 3 &&
-        !(sections == 0 && text.find_first_not_of(" \t\r\n") == std::string_view::npos)) {
-        parsed.error = "it needs registers, nvm and eeprom";
+    Reader reader(text, virtual_time, parsed.state);
+    if (!reader.Read(parsed.error)) {
         return parsed;
     }
     if (!virtual_time) {
@@ -177,91 +185,6 @@ ParsedState ParseState(std::string_view text, bool virtual_time) {
     }
     parsed.ok = true;
     return parsed;
-}
-
-namespace {
-
-// Written after every transfer: into a buffer of the final size, without
-// formatted output.
-class Writer {
-public:
-    explicit Writer(std::size_t size) { text_.resize(size); }
-    void Text(std::string_view text) {
-        text.copy(&text_[at_], text.size());
-        at_ += text.size();
-    }
-    void Char(char c) { text_[at_++] = c; }
-    void Hex(std::uint8_t byte) {
-        constexpr char kDigits[] = "0123456789abcdef";
-        Char(kDigits[byte >> 4]);
-        Char(kDigits[byte & 0x0F]);
-    }
-    // A field of width characters: name, blanks, then the number.
-    void Field(std::string_view name, std::size_t width, std::int64_t value) {
-        char digits[24];
-        std::size_t n = 0;
-        auto v = static_cast<std::uint64_t>(value < 0 ? 0 : value);
-        do {
-            digits[n++] = static_cast<char>('0' + v % 10);
-            v /= 10;
-        } while (v != 0);
-        Text(name);
-        for (std::size_t pad = name.size() + n; pad < width; ++pad) {
-            Char(' ');
-        }
-        while (n > 0) {
-            Char(digits[--n]);
-        }
-    }
-    std::string Take() {
-        text_.resize(at_);
-        return std::move(text_);
-    }
-
-private:
-    std::string text_;
-    std::size_t at_ = 0;
-};
-
-}  // namespace
-
-std::string FormatState(const SimState& state, bool virtual_time) {
-    const ChipState& chip = state.chip;
-    constexpr std::string_view kHeader =
-        "# gpak-sim chip state: 256 bytes each of registers, NVM and EEPROM\n";
-    // The two clock lines, the pointers line, and three sections of a name
-    // line and 16 rows of 52 characters.
-    constexpr std::size_t kBodyBytes = std::size_t{2} * 41 + 20 + std::size_t{3} * (16 + 16 * 52);
-    Writer out(kHeader.size() + kBodyBytes);
-    out.Text(kHeader);
-    const std::string_view clock = virtual_time ? "virtual  " : "monotonic";
-    out.Text("clock ");
-    out.Field(clock, 30, virtual_time ? state.virtual_now_ns : 0);
-    out.Char('\n');
-    out.Text("busy-until ");
-    out.Field(clock, 30, chip.busy_until_ns);
-    out.Char('\n');
-    out.Text("pointers");
-    for (const Block block : kPointerBlocks) {
-        out.Char(' ');
-        out.Hex(chip.pointers[block]);
-    }
-    out.Char('\n');
-    for (const Section& s : kSections) {
-        out.Text(s.name);
-        out.Char('\n');
-        const Memory& memory = chip.*(s.memory);
-        for (std::size_t row = 0; row < 16; ++row) {
-            out.Hex(static_cast<std::uint8_t>(row * 16));
-            out.Char(':');
-            for (std::size_t col = 0; col < 16; ++col) {
-                out.Char(' ');
-                out.Hex(memory[row * 16 + col]);
-            }
-            out.Char('\n');
-        }
-    }
-    return out.Take();
 }
 
 ParsedState LoadStateFile(const std::string& path, bool virtual_time) {

@@ -5,18 +5,28 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chip_model.h"
 
 namespace gpaksim {
 
-// A state file is a few kilobytes; anything much larger is no state file.
-constexpr std::size_t kStateFileLimit = std::size_t{64} * 1024;
+// A state file is under 3 KiB a chip; anything much larger is no state file.
+constexpr std::size_t kStateFileLimit = std::size_t{128} * 1024;
 
-// What the state file holds: the chip and the virtual clock.
+// What the state file holds: the chips and the virtual clock. A state of
+// one chip on no bus in particular is written as a file of today's form
+// (version 1); chips put on their buses by --chip, in version 2.
 struct SimState {
-    ChipState chip = DefaultChip();
+    ChipState chip = DefaultChip();     // chip #1, the only one of a one-chip state
+    std::vector<ChipState> more_chips;  // chips #2, #3 and on
     std::int64_t virtual_now_ns = 0;
+
+    [[nodiscard]] std::size_t ChipCount() const { return 1 + more_chips.size(); }
+    ChipState& ChipAt(std::size_t index) { return index == 0 ? chip : more_chips.at(index - 1); }
+    [[nodiscard]] const ChipState& ChipAt(std::size_t index) const {
+        return index == 0 ? chip : more_chips.at(index - 1);
+    }
 };
 
 struct ParsedState {
@@ -25,13 +35,14 @@ struct ParsedState {
     std::string error;  // what is malformed, when not ok
 };
 
-// Reads the text of a state file. Empty text is a fresh chip. The busy
-// window and the clock are taken only when saved on the same kind of clock
-// (virtual or monotonic) as virtual_time asks for.
+// Reads the text of a state file, of either version. Empty text is a fresh
+// chip. The busy windows and the clock are taken only when saved on the
+// same kind of clock (virtual or monotonic) as virtual_time asks for.
 ParsedState ParseState(std::string_view text, bool virtual_time);
 
-// The file's text for state. Its length never changes, so that a simulated
-// run can rewrite the file in place after every transfer.
+// The file's text for state. Its length changes only with the chips and
+// their buses, so that a simulated run rewrites the file in place after
+// every transfer.
 std::string FormatState(const SimState& state, bool virtual_time);
 
 // Loads the state file at path, for the launcher and the tests: a missing

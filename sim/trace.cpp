@@ -69,6 +69,15 @@ std::string FormatTransfer(const TransferRecord& transfer) {
         }
     }
     line += transfer.ack ? " ACK" : " NACK";
+    if (transfer.name_node) {
+        line += " on " + transfer.node;
+    }
+    if (transfer.name_chips && !transfer.chips.empty()) {
+        line += " by";
+        for (const std::size_t chip : transfer.chips) {
+            line += " #" + std::to_string(chip);
+        }
+    }
     return line;
 }
 

@@ -20,9 +20,17 @@ struct TransferRecord {
     std::int64_t time_ns = 0;  // since the start of the simulated run
     std::vector<MessageRecord> messages;
     bool ack = false;
+    std::string node;  // the bus it was made on
+    // The chips that acknowledged a message of it, by number (#1 is the
+    // first chip of the state file, the first --chip).
+    std::vector<std::size_t> chips;
+    bool name_node = false;   // the run answers several nodes
+    bool name_chips = false;  // several chips are on this bus
 };
 
-// "   0.150000 0x08 W e3 8f ACK": time, messages, outcome.
+// "   0.150000 0x08 W e3 8f ACK": time, messages, outcome; then, when the
+// run answers several nodes, " on /dev/i2c-2", and when several chips are
+// on the bus, " by #1 #2": the chips that acknowledged.
 std::string FormatTransfer(const TransferRecord& transfer);
 
 // Whether path may take a trace: a regular file, a FIFO, or a new file,

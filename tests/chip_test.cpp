@@ -293,6 +293,23 @@ TEST_F(ProgressTest, EraseCompletesEvenWhenNothingAnswers) {
     EXPECT_EQ(gpaksim::ElapsedNs(), 1'160'000'000);
 }
 
+// A command that could not even be opened was not sent: its line no longer
+// says "complete", and nothing follows it, neither the other commands nor
+// the reset nor its pause.
+TEST_F(ProgressTest, EraseNowStopsAtACommandThatCannotBeSent) {
+    options.no_node = true;
+    Restart();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ExpectFailure(EraseConfigData(1, kConfigNvm), 0x08, 0, i2c::TransferStatus::kOpenFailed,
+                  ENOENT);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Page 0x00 : not sent\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Device open error: No such file or directory\n");
+    EXPECT_TRUE(BusLines().empty());
+    EXPECT_EQ(gpaksim::ElapsedNs(), 0);
+}
+
 TEST_F(ProgressTest, UnacknowledgedCommandsStillEraseAndReset) {
     options.knobs.unacked_commands = true;
     Restart();

@@ -24,6 +24,9 @@ using gpaktest::BusLines;
 using Strings = std::vector<std::string>;
 
 constexpr char kBanner[] = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_VERSION "\n\n";
+const std::string kReadError5 =
+    "gpakcfg: /dev/i2c-1: page 0x05 read from 0x0A failed: the chip did not acknowledge (Remote "
+    "I/O error); the table shows zeros from row 0x05\n";
 
 struct RunResult {
     std::string out;
@@ -200,14 +203,15 @@ TEST_F(CliTest, ReadBackPrintsTheMemoryAsATable) {
     EXPECT_EQ(run.status, 0);
 }
 
-TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFails) {
+// The line on standard error now names the node and gives the cause.
+TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFailsSayingWhy) {
     options.knobs.nacks = {{0x0A, 0x50}};
     Restart();
     const RunResult run = Gpakcfg({"-t", "nvm"});
     ConfigImage expected = gpaksim::Chip().nvm;
     std::fill(expected.begin() + 0x50, expected.end(), 0);
     EXPECT_EQ(run.out, kBanner + ReadBackSection(expected));
-    EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x05\n");
+    EXPECT_EQ(run.err, kReadError5);
     EXPECT_EQ(run.status, 1);
 }
 
@@ -268,19 +272,30 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
     EXPECT_EQ(run.status, 0);
 }
 
-TEST_F(CliTest, FailedPageWriteFailsTheRun) {
-    options.knobs.nacks = {{0x02, 0x50}};
-    Restart();
-    const RunResult run =
-        Gpakcfg({"-t", "nvm", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
-    EXPECT_NE(run.out.find("Page 0x04 : complete\nPage 0x05 : error & stoped\n\n"
-                           "Chip configration data."),
-              std::string::npos);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(BusLines().at(16 + 1 + 5 + 1), "0x00 W c8 02 ACK");  // the reset still follows
-    // Half-programmed, the NVM's byte 0xCA is still erased: the chip came
-    // back at control code 0, and the read-back at code 1 shows it.
-    EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x00\n");
+// Standard error now says which page failed where, and why: a NACK in
+// words, whichever errno the adapter gives it.
+TEST_F(CliTest, FailedPageWriteFailsTheRunAndNowSaysWhereAndWhy) {
+    for (const auto& [error, cause] :
+         {std::pair{gpaksim::NackError::kRemoteIo, "Remote I/O error"},
+          std::pair{gpaksim::NackError::kNoDevice, "No such device or address"}}) {
+        options.knobs.nacks = {{0x02, 0x50}};
+        options.nack_error = error;
+        Restart();
+        const RunResult run =
+            Gpakcfg({"-t", "nvm", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
+        EXPECT_NE(run.out.find("Page 0x04 : complete\nPage 0x05 : error & stoped\n\n"
+                               "Chip configration data."),
+                  std::string::npos);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(BusLines().at(16 + 1 + 5 + 1), "0x00 W c8 02 ACK");  // the reset still follows
+        // Half-programmed, the NVM's byte 0xCA is still erased: the chip came
+        // back at control code 0, and the read-back at code 1 shows it.
+        const std::string nack =
+            std::string("failed: the chip did not acknowledge (") + cause + ")";
+        EXPECT_EQ(run.err, "gpakcfg: /dev/i2c-1: page 0x05 write to 0x02 " + nack +
+                               "\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A " + nack +
+                               "; the table shows zeros from row 0x00\n");
+    }
 }
 
 // One open error and a hint now, and no erase command is sent.
@@ -305,7 +320,9 @@ TEST_F(CliTest, MissingNodeInAReadRunPrintsZerosOnce) {
     const RunResult run = Gpakcfg({"-t", "reg"});
     EXPECT_EQ(run.out, kBanner + ReadBackSection(ConfigImage{}));
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;
-    EXPECT_NE(run.err.find("Read error at Addr 0x08, Page 0x00\n"), std::string::npos);
+    EXPECT_NE(run.err.find("gpakcfg: /dev/i2c-1: nothing was read from 0x08; the table shows "
+                           "zeros\n"),
+              std::string::npos);
     EXPECT_EQ(run.status, 1);
 }
 
@@ -360,7 +377,7 @@ TEST_F(CliSaveTest, AnIncompleteReadBackLeavesTheFileAsItWas) {
     for (const std::string& path : {dir.Write("backup.hex", "the last good backup\n"), absent}) {
         const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "Read error at Addr 0x0A, Page 0x05\ngpakcfg: " + path +
+        EXPECT_EQ(run.err, kReadError5 + "gpakcfg: " + path +
                                ": not saved: the read-back did not read all 16 pages; the file "
                                "is left as it was\n");
     }

@@ -46,7 +46,9 @@ TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
 TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRun) {
     const RunResult absent = bench.Gpakcfg({"-t", "reg"}, {"--absent"});
     EXPECT_EQ(absent.status, 1);
-    EXPECT_EQ(absent.err, "Read error at Addr 0x08, Page 0x00\n");
+    EXPECT_EQ(absent.err,
+              "gpakcfg: /dev/i2c-1: page 0x00 read from 0x08 failed: the chip did not acknowledge "
+              "(Remote I/O error); the table shows zeros from row 0x00\n");
     EXPECT_EQ(absent.ReadBack(), Image{});
     // The node is opened once, for the bus's check, with a hint.
     const RunResult no_node = bench.Gpakcfg({"-t", "reg"}, {"--no-node"});
@@ -54,7 +56,8 @@ TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRun) {
     EXPECT_EQ(no_node.err.find("Device open error: No such file or directory\n"
                                "gpakcfg: /dev/i2c-1: no such bus: enable I2C"),
               0u);
-    EXPECT_TRUE(Contains(no_node.err, "\nRead error at Addr 0x08, Page 0x00\n"));
+    EXPECT_TRUE(Contains(
+        no_node.err, "\ngpakcfg: /dev/i2c-1: nothing was read from 0x08; the table shows zeros\n"));
     // A programming run says no page is complete and sends nothing.
     const RunResult write = bench.Gpakcfg({"-t", "nvm", "-w", kExample}, {"--no-node"});
     EXPECT_EQ(write.status, 1);
@@ -102,11 +105,23 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
     EXPECT_EQ(addresses, (std::set<std::string>{"0x10", "0x13"}));
 }
 
-TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1) {
-    const RunResult run = bench.Gpakcfg({"-t", "eeprom", "-w", kExample}, {"--nack", "0x0b:0x50"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.out, "Page 0x05 : error & stoped\n\nChip configration data."));
-    EXPECT_EQ(gpaktest::Occurrences(run.out, "Page 0x06 : "), 1u);  // erase only
+// Standard error now names the page, the device address and the cause.
+TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndNowSaysWhereAndWhy) {
+    struct Case {
+        std::string type;
+        std::string nack;
+        std::string addr;
+    };
+    for (const Case& c : {Case{"eeprom", "0x0b:0x50", "0x0B"}, Case{"nvm", "0x02:0x50", "0x02"}}) {
+        const RunResult run = bench.Gpakcfg({"-t", c.type, "-w", kExample}, {"--nack", c.nack});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(Contains(run.out, "Page 0x05 : error & stoped\n\nChip configration data."));
+        EXPECT_EQ(gpaktest::Occurrences(run.out, "Page 0x06 : "), 1u);  // erase only
+        EXPECT_EQ(run.err.find("gpakcfg: /dev/i2c-1: page 0x05 write to " + c.addr +
+                               " failed: the chip did not acknowledge (Remote I/O error)\n"),
+                  0u)
+            << run.err;
+    }
 }
 
 // A program the simulator cannot be preloaded into would talk to the real

@@ -1,12 +1,14 @@
 // The simulated chip keeps the rules of the real one: its addresses, its
 // busy windows, flash that only gains bits until erased, whole pages only,
 // the reset that reloads the registers, and the knobs that make it fail.
+// Several chips on one bus share it as open-drain devices.
 #include <gtest/gtest.h>
 
 #include "node_client.h"
 
 namespace {
 
+using gpaktest::BusLines;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
@@ -81,6 +83,65 @@ TEST_F(SimChip, ResetReloadsTheRegistersAndTheControlCodeFromNvm) {
     ASSERT_EQ(Write(0x00, {0xC8, 0x02}), 1);
     Sleep(1'000'000'000);
     EXPECT_EQ(Read(0x3A, 0xCA, 1), Bytes{0x07});
+}
+
+// Chips that answer one address each take every write; a read returns the
+// AND of the bytes of those that acknowledge, and a busy chip lets go of
+// the bus while the others answer.
+TEST_F(SimChip, ChipsAtOneAddressTakeEveryWriteAndReadAsAWiredAnd) {
+    options.chips = {{"", 1}, {"", 1}, {"", 2}};
+    Restart();
+    Reopen();
+    gpaksim::Chip(1).registers[0x40] = 0xF0;
+    gpaksim::Chip(2).registers[0x40] = 0x3C;
+    EXPECT_EQ(Read(0x08, 0x40, 1), Bytes{0x30});
+    ASSERT_EQ(Write(0x08, {0x50, 0xAA}), 1);
+    EXPECT_EQ(gpaksim::Chip(1).registers[0x50], 0xAA);
+    EXPECT_EQ(gpaksim::Chip(2).registers[0x50], 0xAA);
+    EXPECT_EQ(gpaksim::Chip(3).registers[0x50], gpaksim::DefaultChip().registers[0x50]);
+    EXPECT_EQ(Read(0x10, 0x40, 1), Bytes{gpaksim::DefaultChip().registers[0x40]});
+    gpaksim::Chip(1).busy_until_ns = gpaksim::kPageBusyNs;
+    EXPECT_EQ(Read(0x08, 0x40, 1), Bytes{0x3C});
+    gpaksim::Chip(2).busy_until_ns = gpaksim::kPageBusyNs;
+    EXPECT_EQ(Read(0x08, 0x40, 1), Bytes{});
+    EXPECT_EQ(BusLines(), (Strings{
+                              "0x08 W 40; 0x08 R 1 ACK by #1 #2",
+                              "0x08 W 50 aa ACK by #1 #2",
+                              "0x10 W 40; 0x10 R 1 ACK by #3",
+                              "0x08 W 40; 0x08 R 1 ACK by #2",
+                              "0x08 W 40 NACK",
+                          }));
+}
+
+// A chip whose NVM byte 0xCA is erased answers at control code 0 after its
+// reset, beside the chip already there: the NVM page written at 0x02 then
+// reaches both, and at the reset each takes the code of its own NVM.
+TEST_F(SimChip, EachChipTakesItsCodeFromItsNvmAtEachReset) {
+    options.chips = {{"", 0}, {"", 1}};
+    Restart();
+    Reopen();
+    ASSERT_EQ(Write(0x08, {0xE3, 0x8C}), 1);  // NVM page 0x0C of the chip at code 1
+    Sleep(gpaksim::kPageBusyNs);
+    ASSERT_EQ(Write(0x08, {0xC8, 0x02}), 1);
+    Sleep(gpaksim::kResetBusyNs);
+    EXPECT_EQ(Write(0x08, {0x00}), -1);
+    EXPECT_EQ(Read(0x00, 0xCA, 1), Bytes{0x00});  // 0xC0 (code 0) AND 0x00 (erased)
+    std::array<std::uint8_t, 256> image{};
+    image[0xCA] = 0x05;
+    Bytes page(image.begin() + 0xC0, image.begin() + 0xD0);
+    page.insert(page.begin(), 0xC0);
+    ASSERT_EQ(Write(0x02, page), 1);
+    Sleep(gpaksim::kPageBusyNs);
+    ASSERT_EQ(Write(0x00, {0xC8, 0x02}), 1);
+    Sleep(gpaksim::kResetBusyNs);
+    EXPECT_EQ(Write(0x00, {0x00}), -1);
+    EXPECT_EQ(Read(0x28, 0xCA, 1), Bytes{0x05});  // 0xC5 AND 0x05: both at code 5
+    EXPECT_EQ(gpaksim::Chip(1).nvm[0xCA], 0xC5);  // ORed into its unerased page
+    EXPECT_EQ(gpaksim::Chip(2).nvm[0xCA], 0x05);
+    const Strings lines = BusLines();
+    EXPECT_EQ(lines.at(0), "0x08 W e3 8c ACK by #2");
+    EXPECT_EQ(lines.at(4), gpaktest::PageWriteLine(0x02, image, 12) + " by #1 #2");
+    EXPECT_EQ(lines.at(5), "0x00 W c8 02 ACK by #1 #2");
 }
 
 TEST_F(SimChip, RegisterReadsAndWritesWrapWithinTheMemory) {

@@ -231,6 +231,50 @@ TEST_F(SimNode, AnotherBusIsAnsweredInsteadOfTheFirst) {
     EXPECT_GE(fd, 0);
 }
 
+// The buses of the chips are nodes of their own: each carries its own
+// chips, the trace names it, and a program that holds one holds none of
+// the others. Whoever locks the state file itself holds them all.
+TEST_F(SimNode, EveryBusOfTheChipsIsANodeOfItsOwn) {
+    gpaktest::TempDir dir;
+    options.state_path = dir.Path("chips.state");
+    options.chips = {{"", 1}, {"/dev/i2c-2", 3}, {"/dev//i2c-2", 4}};
+    close(fd);  // before the state file takes its number
+    fd = -1;
+    Restart();
+    Reopen();
+    EXPECT_EQ(open("/dev/i2c-3", O_RDWR), -1);
+    int two = open("/dev/i2c-2", O_RDWR);
+    ASSERT_GE(two, 0);
+    EXPECT_EQ(Write(0x18, {0x00}), -1);
+    std::swap(fd, two);
+    EXPECT_EQ(Write(0x18, {0x00}), 1);
+    EXPECT_EQ(Write(0x08, {0x00}), -1);
+    const int reopened = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR);
+    std::swap(fd, two);
+    EXPECT_EQ(BusLines(), (Strings{
+                              "0x18 W 00 NACK on /dev/i2c-1",
+                              "0x18 W 00 ACK on /dev/i2c-2 by #2",
+                              "0x08 W 00 NACK on /dev/i2c-2",
+                          }));
+
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(flock(two, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(flock(reopened, LOCK_EX | LOCK_NB), -1);  // bus 2, held
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_EQ(flock(two, LOCK_UN), 0);
+    EXPECT_EQ(flock(reopened, LOCK_SH | LOCK_NB), 0);
+    EXPECT_EQ(flock(fd, LOCK_UN), 0);
+    EXPECT_EQ(flock(reopened, LOCK_UN), 0);
+    const int state = open(options.state_path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(state, LOCK_EX), 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), -1);
+    EXPECT_EQ(flock(two, LOCK_SH | LOCK_NB), -1);
+    close(state);
+    EXPECT_EQ(flock(two, LOCK_EX | LOCK_NB), 0);
+    close(two);
+    close(reopened);
+}
+
 // A call that escapes the simulator finds nothing it can act on.
 TEST_F(SimNode, WhatEscapesTheSimulatorFailsOnTheDescriptor) {
     const std::uint8_t byte = 0;

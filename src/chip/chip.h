@@ -53,8 +53,12 @@ PagesResult ReadConfigData(std::uint8_t code, ConfigType type, ConfigImage& imag
 i2c::TransferResult PowerCycle(std::uint8_t addr);
 
 // Erases the 16 pages of the NVM or the EEPROM, then resets the chip. The
-// chip may NACK a command while it erases, so every page line says
-// "complete"; the result names the first command that failed all the same.
+// chip may NACK a command while it erases, so the page line of every
+// command sent says "complete"; the result names the first command that
+// failed all the same. A command that could not even be sent (the node
+// could not be opened) ends its page line with "not sent" and stops the
+// erase there, without the reset: the result names it, and its transfer was
+// not Sent(); failed_page is kPageCount when it was the reset.
 PagesResult EraseConfigData(std::uint8_t code, ConfigType type);
 
 // Writes image to the memory page by page (for reg and nvm, byte 0xCA first

@@ -34,6 +34,15 @@ void Pause(long ns) {
     }
 }
 
+// An erase that stopped at a command that could not be sent: nothing after
+// it is sent, since a reset would load a half-erased memory and pages
+// written now would land on pages not erased.
+PagesResult Stopped(PagesResult result, int page, const i2c::TransferResult& transfer) {
+    result.failed_page = page;
+    result.transfer = transfer;
+    return result;
+}
+
 }  // namespace
 
 void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image) {
@@ -60,9 +69,13 @@ PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
         std::printf("Page 0x%02X : ", page);
         const auto value =
             static_cast<std::uint8_t>((type == kConfigNvm ? kEraseNvm : kEraseEeprom) | page);
+        const i2c::TransferResult sent = i2c::RegisterWrite(result.addr, kEraseRegister, &value, 1);
+        if (!sent.Sent()) {
+            std::printf("not sent\n");
+            return Stopped(result, page, sent);
+        }
         // Not examined for the same reason as the reset: the chip may NACK
         // while it erases.
-        const i2c::TransferResult sent = i2c::RegisterWrite(result.addr, kEraseRegister, &value, 1);
         if (!sent.Ok() && result.Ok()) {
             result.failed_page = page;
             result.transfer = sent;
@@ -70,8 +83,8 @@ PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
         std::printf("complete\n");
         Pause(kPagePauseNs);
     }
-    PowerCycle(result.addr);
-    return result;
+    const i2c::TransferResult reset = PowerCycle(result.addr);
+    return reset.Sent() ? result : Stopped(result, kPageCount, reset);
 }
 
 PagesResult WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {

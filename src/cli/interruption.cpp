@@ -3,10 +3,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "cli/output.h"
 
@@ -14,63 +14,168 @@ namespace cli {
 
 namespace {
 
-struct Caught {
+struct Named {
     int number;
     const char* name;
-    const char* notice;  // written from the handler, so made beforehand
 };
 
-#define GPAKCFG_CAUGHT(sig) \
-    { sig, #sig, "gpakcfg: " #sig ": the run stops as soon as the chip is programmed\n" }
-constexpr Caught kSignals[] = {
-    GPAKCFG_CAUGHT(SIGINT),  GPAKCFG_CAUGHT(SIGTERM), GPAKCFG_CAUGHT(SIGHUP),
-    GPAKCFG_CAUGHT(SIGQUIT), GPAKCFG_CAUGHT(SIGPIPE),
+#define GPAKCFG_SIGNAL(sig) \
+    { sig, #sig }
+// What ends a run from outside: a terminal, a dropped connection, a
+// supervisor, a timer, a lost reader, a limit; and the real-time signals.
+constexpr Named kSignals[] = {
+    GPAKCFG_SIGNAL(SIGINT),    GPAKCFG_SIGNAL(SIGTERM),   GPAKCFG_SIGNAL(SIGHUP),
+    GPAKCFG_SIGNAL(SIGQUIT),   GPAKCFG_SIGNAL(SIGPIPE),   GPAKCFG_SIGNAL(SIGALRM),
+    GPAKCFG_SIGNAL(SIGUSR1),   GPAKCFG_SIGNAL(SIGUSR2),   GPAKCFG_SIGNAL(SIGXCPU),
+    GPAKCFG_SIGNAL(SIGXFSZ),   GPAKCFG_SIGNAL(SIGVTALRM), GPAKCFG_SIGNAL(SIGPROF),
+#ifdef SIGIO
+    GPAKCFG_SIGNAL(SIGIO),  // also SIGPOLL on Linux
+#endif
+#ifdef SIGPWR
+    GPAKCFG_SIGNAL(SIGPWR),
+#endif
+#ifdef SIGSTKFLT
+    GPAKCFG_SIGNAL(SIGSTKFLT),
+#endif
 };
-#undef GPAKCFG_CAUGHT
-constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+#undef GPAKCFG_SIGNAL
 
-volatile sig_atomic_t g_caught = 0;
-struct sigaction g_previous[kCount];
+// The C library keeps the lowest real-time signals for itself.
+const int kRealTimeMin = SIGRTMIN;
+const int kRealTimeMax = SIGRTMAX;
 
-void OnSignal(int number) {
-    if (g_caught != 0) {
-        return;
+template <typename Fn>
+void ForEachHeld(Fn fn) {
+    for (const Named& signal : kSignals) {
+        fn(signal.number);
     }
-    g_caught = number;
-    for (const Caught& caught : kSignals) {
-        if (caught.number == number) {
-            // Straight to the kernel: nothing in between may be interrupted.
-            syscall(SYS_write, STDERR_FILENO, caught.notice, std::strlen(caught.notice));
-        }
+    for (int number = kRealTimeMin; number <= kRealTimeMax; ++number) {
+        fn(number);
     }
 }
 
-const char* Name(int number) {
-    for (const Caught& caught : kSignals) {
-        if (caught.number == number) {
-            return caught.name;
+sigset_t HeldSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    ForEachHeld([&set](int number) { sigaddset(&set, number); });
+    return set;
+}
+
+// A line put together without the heap or stdio, so that a signal handler
+// may write it.
+class Text {
+public:
+    void Add(const char* text) {
+        while (*text != '\0' && used_ + 1 < sizeof buffer_) {
+            buffer_[used_++] = *text++;
         }
+        buffer_[used_] = '\0';
     }
-    return "a signal";
+    void AddNumber(unsigned number) {
+        char digits[12];
+        char* first = digits + sizeof digits;
+        *--first = '\0';
+        do {
+            *--first = static_cast<char>('0' + number % 10);
+            number /= 10;
+        } while (number != 0);
+        Add(first);
+    }
+    // SIGINT, SIGRTMIN+3, "signal 99".
+    void AddSignalName(int number) {
+        for (const Named& signal : kSignals) {
+            if (signal.number == number) {
+                Add(signal.name);
+                return;
+            }
+        }
+        if (number >= kRealTimeMin && number <= kRealTimeMax) {
+            Add("SIGRTMIN");
+            if (number > kRealTimeMin) {
+                Add("+");
+                AddNumber(static_cast<unsigned>(number - kRealTimeMin));
+            }
+            return;
+        }
+        Add("signal ");
+        AddNumber(static_cast<unsigned>(number));
+    }
+    [[nodiscard]] const char* Get() const { return buffer_; }
+    [[nodiscard]] std::size_t Size() const { return used_; }
+
+private:
+    char buffer_[128]{};
+    std::size_t used_ = 0;
+};
+
+volatile sig_atomic_t g_caught = 0;
+std::array<struct sigaction, NSIG> g_previous{};  // by signal number
+
+// The kernel sends SIGXFSZ to a process whose write goes past its
+// file-size limit as if the process had sent it to itself; that write then
+// fails with EFBIG.
+bool RaisedByOwnWrite(const siginfo_t* info) {
+    return info != nullptr && info->si_code == SI_USER && info->si_pid == getpid();
+}
+
+bool Ignored(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
+void OnSignal(int number, siginfo_t* info, void* /*context*/) {
+    if ((number == SIGXFSZ && RaisedByOwnWrite(info)) || g_caught != 0) {
+        return;
+    }
+    g_caught = number;
+    const int saved = errno;
+    Text notice;
+    notice.Add("gpakcfg: ");
+    notice.AddSignalName(number);
+    notice.Add(": the run stops as soon as the chip is programmed\n");
+    // Straight to the kernel: nothing in between may be interrupted.
+    syscall(SYS_write, STDERR_FILENO, notice.Get(), notice.Size());
+    errno = saved;
+}
+
+void OnFileSizeSignal(int number, siginfo_t* info, void* /*context*/) {
+    if (RaisedByOwnWrite(info)) {
+        return;
+    }
+    // Sent by another process: its usual action, once this handler returns.
+    struct sigaction usual {};
+    usual.sa_handler = SIG_DFL;
+    sigemptyset(&usual.sa_mask);
+    sigaction(number, &usual, nullptr);
+    raise(number);
 }
 
 }  // namespace
 
+void TakeFileSizeLimitAsWriteError() {
+    struct sigaction previous {};
+    sigaction(SIGXFSZ, nullptr, &previous);
+    if (Ignored(previous)) {
+        return;  // the write fails with EFBIG all the same
+    }
+    struct sigaction action {};
+    action.sa_sigaction = OnFileSizeSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGXFSZ, &action, nullptr);
+}
+
 ProgrammingWindow::ProgrammingWindow() {
     struct sigaction action {};
-    action.sa_handler = OnSignal;
-    action.sa_flags = SA_RESTART;  // transfers and writes go on; pauses are resumed
-    sigemptyset(&action.sa_mask);
-    for (const Caught& caught : kSignals) {
-        sigaddset(&action.sa_mask, caught.number);
-    }
-    for (std::size_t i = 0; i < kCount; ++i) {
-        sigaction(kSignals[i].number, nullptr, &g_previous[i]);
+    action.sa_sigaction = OnSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;  // transfers and writes go on; pauses are resumed
+    action.sa_mask = HeldSet();
+    ForEachHeld([&action](int number) {
+        sigaction(number, nullptr, &g_previous.at(static_cast<std::size_t>(number)));
         // One the run was started to ignore (nohup, a background job) stays ignored.
-        if (g_previous[i].sa_handler != SIG_IGN) {
-            sigaction(kSignals[i].number, &action, nullptr);
+        if (!Ignored(g_previous.at(static_cast<std::size_t>(number)))) {
+            sigaction(number, &action, nullptr);
         }
-    }
+    });
 }
 
 // After a signal was caught the run still reads back and verifies, and
@@ -79,17 +184,26 @@ ProgrammingWindow::~ProgrammingWindow() {
     if (g_caught != 0) {
         return;
     }
-    for (std::size_t i = 0; i < kCount; ++i) {
-        sigaction(kSignals[i].number, &g_previous[i], nullptr);
-    }
+    ForEachHeld([](int number) {
+        sigaction(number, &g_previous.at(static_cast<std::size_t>(number)), nullptr);
+    });
 }
+
+SignalsDeferred::SignalsDeferred() {
+    const sigset_t held = HeldSet();
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+SignalsDeferred::~SignalsDeferred() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 void EndIfInterrupted(const char* outcome, int status) {
     const int number = g_caught;
     if (number == 0) {
         return;
     }
-    std::fprintf(stderr, "gpakcfg: ended by %s: %s\n", Name(number), outcome);
+    Text name;
+    name.AddSignalName(number);
+    std::fprintf(stderr, "gpakcfg: ended by %s: %s\n", name.Get(), outcome);
     FinishOutput(status);
     std::fflush(nullptr);
     std::signal(number, SIG_DFL);

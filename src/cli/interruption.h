@@ -1,12 +1,25 @@
 // Programming that a signal does not cut short. From the first erase
 // command (the first page write for the registers) to the end of the
-// closing reset's pause, SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE
-// neither stop the run nor shorten a pause: the first says on standard
-// error that the run stops as soon as the chip is programmed, and the run
-// ends by it once it has read the chip back.
+// closing reset's pause, no catchable signal whose default action ends the
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1,
+// SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT
+// where the machine has them, and the real-time signals) stops the run or
+// shortens a pause: the first says on standard error that the run stops as
+// soon as the chip is programmed, and the run ends by it once it has read
+// the chip back. The signals that report a fault of the program itself
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) are left as
+// they are: a handler that returns would only meet the fault again.
 #pragma once
 
+#include <csignal>
+
 namespace cli {
+
+// For the whole run: a write past the file-size limit (ulimit -f) fails with
+// EFBIG, a write error like a full disk, instead of ending the run by
+// SIGXFSZ. A SIGXFSZ that another process sends acts as usual (outside the
+// window below). Left alone when the run was started with SIGXFSZ ignored.
+void TakeFileSizeLimitAsWriteError();
 
 // The window: the signals are caught while it lives, and act as usual
 // again after it, unless one was caught: then they stay caught until the
@@ -17,6 +30,19 @@ public:
     ~ProgrammingWindow();
     ProgrammingWindow(const ProgrammingWindow&) = delete;
     ProgrammingWindow& operator=(const ProgrammingWindow&) = delete;
+};
+
+// The same signals held back while it lives (a file being replaced is not
+// left half-done): one that arrives meanwhile acts when it goes.
+class SignalsDeferred {
+public:
+    SignalsDeferred();
+    ~SignalsDeferred();
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+
+private:
+    sigset_t previous_{};
 };
 
 // When a signal was caught: says on standard error how the run ended

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/interruption.h"
 
 namespace cli {
 
@@ -16,8 +17,13 @@ namespace {
 int g_write_error = 0;  // errno of the first failed write to standard output
 
 // Standard output through a stream of our own, so that the cause of a
-// failed write is kept: the C library's stream forgets it.
+// failed write is kept: the C library's stream forgets it. After a failed
+// write the rest is dropped: the output is incomplete anyway, and a
+// file-size limit or a lost reader is not met again and again.
 ssize_t WriteOut(void* /*cookie*/, const char* buf, std::size_t size) {
+    if (g_write_error != 0) {
+        return static_cast<ssize_t>(size);
+    }
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = write(STDOUT_FILENO, buf + done, size - done);
@@ -40,13 +46,16 @@ ssize_t WriteOut(void* /*cookie*/, const char* buf, std::size_t size) {
 void PrepareStandardStreams() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            // The lowest free descriptor: this one.
-            const int null_fd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            // The lowest free descriptor: this one. Read-only, so that what
+            // the run writes to a closed output still fails (EBADF) and is
+            // reported, as if nothing stood there.
+            const int null_fd = open("/dev/null", O_RDONLY);
             if (null_fd != fd && null_fd >= 0) {
                 close(null_fd);
             }
         }
     }
+    TakeFileSizeLimitAsWriteError();
     cookie_io_functions_t functions{};
     functions.write = WriteOut;
     if (std::FILE* out = fopencookie(nullptr, "w", functions)) {
@@ -56,7 +65,7 @@ void PrepareStandardStreams() {
 }
 
 int FinishOutput(int status) {
-    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || g_write_error != 0;
     if (!failed) {
         return status;
     }
@@ -64,6 +73,7 @@ int FinishOutput(int status) {
     std::fprintf(stderr, "gpakcfg: write error: %s\n",
                  error != 0 ? std::strerror(error) : "standard output");
     std::clearerr(stdout);
+    g_write_error = 0;
     return status == kExitOk ? kExitFailed : status;
 }
 

@@ -4,10 +4,12 @@
 
 namespace cli {
 
-// Before anything else: opens /dev/null on each of descriptors 0, 1 and 2
-// that is closed (else the first file the run opens, the bus node among
-// them, would take its place and receive the run's output), and makes
-// standard output line-buffered, remembering why a write to it failed.
+// Before anything else: opens /dev/null, read-only, on each of descriptors
+// 0, 1 and 2 that is closed (else the first file the run opens, the bus
+// node among them, would take its place and receive the run's output; and
+// a write there still fails, as to a closed descriptor), makes standard
+// output line-buffered, remembering why a write to it failed, and takes a
+// write past the file-size limit for a write error.
 void PrepareStandardStreams();
 
 // At the end of a run: flushes standard output and, when writing it

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "i2c/i2c.h"
+
 namespace cli {
 
 namespace {
@@ -28,6 +30,8 @@ void PrintOpenHint(const std::string& node, int error) {
                          node.c_str());
             break;
         default:
+            std::fprintf(stderr, "gpakcfg: %s: cannot be opened; nothing was sent to the chip\n",
+                         node.c_str());
             break;
     }
 }
@@ -62,6 +66,32 @@ void ReportBus(const std::string& node, const i2c::BusLock& bus) {
     }
 }
 
+// Why a transfer did not go through: a NACK in words, then errno's text.
+std::string Cause(const i2c::TransferResult& transfer) {
+    const std::string in_brackets = std::string(" (") + std::strerror(transfer.error_number) + ")";
+    switch (transfer.status) {
+        case i2c::TransferStatus::kDone:
+            break;
+        case i2c::TransferStatus::kFailed:
+            if (transfer.error_number == EREMOTEIO || transfer.error_number == ENXIO) {
+                return "the chip did not acknowledge" + in_brackets;
+            }
+            return std::strerror(transfer.error_number);
+        case i2c::TransferStatus::kOpenFailed:
+            return "the node could not be opened" + in_brackets;
+        case i2c::TransferStatus::kNoMemory:
+            return "no memory for the message" + in_brackets;
+        case i2c::TransferStatus::kRefused:
+            return "no I2C message can carry it";
+    }
+    return "done";
+}
+
+// "failed" when the transfer reached the bus, else "not sent".
+const char* Fate(const i2c::TransferResult& transfer) {
+    return transfer.Sent() ? "failed" : "not sent";
+}
+
 }  // namespace
 
 i2c::BusLock TakeBus(const std::string& node, std::chrono::milliseconds wait_limit) {
@@ -75,8 +105,56 @@ i2c::BusLock TakeBus(const std::string& node, std::chrono::milliseconds wait_lim
 }
 
 // A blank chip reads as zeros too: say that these zeros were not read.
-void ReportReadError(std::uint8_t addr, int page) {
-    std::fprintf(stderr, "Read error at Addr 0x%02X, Page 0x%02X\n", addr, page);
+void ReportReadError(const PagesResult& read) {
+    std::fprintf(stderr,
+                 "gpakcfg: %s: page 0x%02X read from 0x%02X %s: %s; the table shows zeros from "
+                 "row 0x%02X\n",
+                 DevicePath().c_str(), read.failed_page, read.addr, Fate(read.transfer),
+                 Cause(read.transfer).c_str(), read.failed_page);
+}
+
+void ReportNothingRead(std::uint8_t addr) {
+    std::fprintf(stderr, "gpakcfg: %s: nothing was read from 0x%02X; the table shows zeros\n",
+                 DevicePath().c_str(), addr);
+}
+
+void ReportPageWrite(const PagesResult& written) {
+    if (written.Ok()) {
+        return;
+    }
+    std::fprintf(stderr, "gpakcfg: %s: page 0x%02X write to 0x%02X %s: %s\n", DevicePath().c_str(),
+                 written.failed_page, written.addr, Fate(written.transfer),
+                 Cause(written.transfer).c_str());
+}
+
+// A command the chip NACKs while it erases is no failure of the erase (the
+// comparison after the write shows whether it took effect); one that could
+// not be sent stops the run.
+bool ReportErase(const PagesResult& erased) {
+    if (erased.Ok() || erased.transfer.Sent()) {
+        return true;
+    }
+    const char* node = DevicePath().c_str();
+    const std::string cause = Cause(erased.transfer);
+    const int page = erased.failed_page;
+    if (page == kPageCount) {
+        std::fprintf(stderr,
+                     "gpakcfg: %s: reset command to 0x%02X not sent: %s; the run stops here: "
+                     "every erase command was sent, nothing is written; program the chip again\n",
+                     node, erased.addr, cause.c_str());
+    } else if (page == 0) {
+        std::fprintf(stderr,
+                     "gpakcfg: %s: erase command for page 0x00 to 0x%02X not sent: %s; the run "
+                     "stops here, before anything reached the chip\n",
+                     node, erased.addr, cause.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "gpakcfg: %s: erase command for page 0x%02X to 0x%02X not sent: %s; the run "
+                     "stops here: those for pages 0x00 to 0x%02X were sent, nothing is written; "
+                     "program the chip again\n",
+                     node, page, erased.addr, cause.c_str(), page - 1);
+    }
+    return false;
 }
 
 bool ReportVerified(std::uint8_t addr, const ConfigImage& sent, const ConfigImage& read) {

@@ -101,11 +101,11 @@ bool ReadBack(const cli::Settings& settings, bool bus_ready, ConfigImage& image)
         const PagesResult read = ReadConfigData(settings.code, settings.type, image);
         complete = read.Ok();
         if (!complete) {
-            cli::ReportReadError(read.addr, read.failed_page);
+            cli::ReportReadError(read);
         }
     } else {
         // Nothing is sent without the bus; the run has said why already.
-        cli::ReportReadError(DeviceAddress(settings.code, settings.type), 0);
+        cli::ReportNothingRead(DeviceAddress(settings.code, settings.type));
     }
     DumpData(image);
     std::printf("\n");

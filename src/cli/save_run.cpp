@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/cli.h"
+#include "cli/interruption.h"
 #include "config_file/save.h"
 
 int SaveRun(const cli::Settings& settings, bool complete, const ConfigImage& image) {
@@ -14,7 +15,13 @@ int SaveRun(const cli::Settings& settings, bool complete, const ConfigImage& ima
                      path.c_str());
         return kExitFailed;
     }
-    const hexfile::ReplaceResult saved = hexfile::SaveConfigFile(path, image);
+    hexfile::ReplaceResult saved;
+    {
+        // A signal meanwhile acts once the file is replaced whole or its new
+        // copy removed: never leaves that copy behind.
+        const cli::SignalsDeferred deferred;
+        saved = hexfile::SaveConfigFile(path, image);
+    }
     if (!saved.replaced) {
         std::fprintf(stderr, "gpakcfg: %s: not saved: %s\n", path.c_str(), saved.error.c_str());
         return kExitFailed;

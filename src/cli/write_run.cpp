@@ -11,20 +11,31 @@
 
 namespace {
 
-// The erase and write sections, in the window that no signal cuts short.
-// Returns what became of the page writes; sent is the image as the chip
-// received it.
-PagesResult Program(const cli::Settings& settings, ConfigImage& sent) {
+struct Programming {
+    bool erased = true;  // false: an erase command could not be sent, and nothing was written
+    bool written = false;
+};
+
+// The erase and write sections, in the window that no signal cuts short;
+// sent becomes the image as the chip received it.
+Programming Program(const cli::Settings& settings, ConfigImage& sent) {
     const cli::ProgrammingWindow window;
+    Programming programming;
     if (settings.type != kConfigReg) {
         PrintHeading("Erase chip configration.");
-        EraseConfigData(settings.code, settings.type);
+        const PagesResult erased = EraseConfigData(settings.code, settings.type);
         std::printf("\n");
+        programming.erased = cli::ReportErase(erased);
+        if (!programming.erased) {
+            return programming;
+        }
     }
     PrintHeading("Write configration data.");
     const PagesResult written = WriteConfigData(settings.code, settings.type, sent);
     std::printf("\n");
-    return written;
+    cli::ReportPageWrite(written);
+    programming.written = written.Ok();
+    return programming;
 }
 
 const char* Outcome(bool written, bool complete, bool verified, const cli::Settings& settings) {
@@ -78,7 +89,13 @@ int WriteRun(const cli::Settings& settings) {
         return kExitFailed;
     }
     ConfigImage sent = image;
-    const bool written = Program(settings, sent).Ok();
+    const Programming programming = Program(settings, sent);
+    if (!programming.erased) {
+        // The run stops here: no read-back either, as without the bus.
+        cli::EndIfInterrupted("the erase stopped, and nothing was written", kExitFailed);
+        return kExitFailed;
+    }
+    const bool written = programming.written;
 
     const bool complete = ReadBack(settings, true, image);
     // The registers hold live bits: they are never compared.

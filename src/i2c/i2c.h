@@ -32,6 +32,10 @@ struct TransferResult {
     int error_number = 0;
 
     [[nodiscard]] bool Ok() const { return status == TransferStatus::kDone; }
+    // Whether it reached the bus, done or failed there; else nothing was sent.
+    [[nodiscard]] bool Sent() const {
+        return status == TransferStatus::kDone || status == TransferStatus::kFailed;
+    }
 };
 
 // Reads len bytes from register reg on of device addr into buf, as one

@@ -34,12 +34,16 @@ Strings Command(const Strings& argv) {
     return command;
 }
 
-// In the child: as in a user's shell, whatever signals the test runner
-// ignores, and no core files of the runs that end by SIGQUIT.
+// In the child: as in a user's shell, every signal at its default and
+// none blocked, whatever the test runner ignores or blocks, and no core
+// files of the runs that end by SIGQUIT.
 void AsInAShell(const Streams& streams, const Strings& env) {
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-        std::signal(sig, SIG_DFL);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        std::signal(sig, SIG_DFL);  // (refused for SIGKILL and SIGSTOP)
     }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
     const int in = open("/dev/null", O_RDONLY);

@@ -37,8 +37,12 @@ Strings LauncherCommand(const Launch& launch, const std::string& state, const st
 
 // The one place that knows how the state file holds its chips.
 const gpaksim::ChipState& ChipOf(const gpaksim::SimState& state, std::size_t index) {
-    EXPECT_EQ(index, 0u) << "the state file holds one chip";
-    return state.chip;
+    if (index >= state.ChipCount()) {
+        ADD_FAILURE() << "the state file holds " << state.ChipCount() << " chips, no chip #"
+                      << index + 1;
+        return state.chip;
+    }
+    return state.ChipAt(index);
 }
 
 // Whether ready() turns true within 5 s.
@@ -141,6 +145,12 @@ Hold SimBench::HoldBus() const {
     Hold fd(open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     EXPECT_EQ(flock(fd.Get(), LOCK_EX), 0);
     return fd;
+}
+
+Background SimBench::StartWaitingForTheBus(const Launch& launch) {
+    Background run = Start(launch);
+    run.WaitForErr("is in use by another gpakcfg run; waiting up to 10 s\n");
+    return run;
 }
 
 // The simulator's lock of the state file for each change: an open file

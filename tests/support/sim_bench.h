@@ -123,6 +123,9 @@ public:
     // The lock every gpakcfg run takes on the bus, which the simulator
     // takes on the state file: a run waits for it, then gives up.
     [[nodiscard]] Hold HoldBus() const;
+    // Starts a run while the bus is held, and returns once it says that it
+    // waits for it.
+    Background StartWaitingForTheBus(const Launch& launch);
     // The chip itself: every transfer waits while this is held.
     [[nodiscard]] Hold HoldTransfers() const;
     // Returns once a run's transfer waits for that hold (up to 5 s).
