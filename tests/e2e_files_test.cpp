@@ -14,16 +14,12 @@
 
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
-
-using gpaktest::Contains;
-using gpaktest::kExample;
-using gpaktest::RunResult;
-using gpaktest::Strings;
 
 const std::string kBanner = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_VERSION "\n\n";
 
-class EndToEndFiles : public gpaktest::BenchTest {};
+class EndToEndFiles : public BenchTest {};
 
 // A command line or a file that is refused before anything reaches the
 // bus, with the banner alone on standard output.
@@ -36,12 +32,12 @@ struct Refusal {
 
 // Damaged files, each refused with one line that names its line.
 std::vector<Refusal> DamagedFiles() {
-    const std::string good = gpaktest::HexRecords(32);  // 8 lines
+    const std::string good = HexRecords(32);  // 8 lines
     std::string flipped = good;
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     std::string non_hex = good;
     non_hex[76 + 9] = 'Z';  // line 2
-    std::string swapped = gpaktest::HexRecords(16);
+    std::string swapped = HexRecords(16);
     swapped = swapped.substr(0, 44 * 5) + swapped.substr(44 * 6, 44) + swapped.substr(44 * 5, 44) +
               swapped.substr(44 * 7);  // lines 6 and 7 swapped
     // The last data record behind a character the eye does not see: once
@@ -61,7 +57,7 @@ std::vector<Refusal> DamagedFiles() {
         {"Nul", good.substr(0, 100) + std::string(1, '\0') + good.substr(101), 2},
         {"CutShort", good.substr(0, 76 * 5), 5},
         {"CutInARecord", good.substr(0, 76 * 5 + 30), 6},
-        {"TooLong", gpaktest::HexRecords(16, 272) + ":00000001FF\n", 17},
+        {"TooLong", HexRecords(16, 272) + ":00000001FF\n", 17},
         {"HighAddress", ":020000040001F9\n" + good, 1},
         {"NoData", "# nothing here\n:00000001FF\n", 2},
         {"Empty", "", 1},
@@ -110,7 +106,7 @@ std::vector<Refusal> Refusals() {
 
 void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
 
-class Refused : public gpaktest::BenchTest, public testing::WithParamInterface<Refusal> {};
+class Refused : public BenchTest, public testing::WithParamInterface<Refusal> {};
 
 TEST_P(Refused, NothingIsSent) {
     const Refusal& c = GetParam();
@@ -137,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusa
 // The file of -w or --verify was replaced by --save: now refused, however
 // it is spelled or linked, and the file stays as it was.
 TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
-    const std::string content = gpaktest::HexRecords(16) + ":00000001FF\n";
+    const std::string content = HexRecords(16) + ":00000001FF\n";
     const std::string master = bench.Write("master.hex", content);
     const std::string soft = bench.Path("soft.hex");
     const std::string hard = bench.Path("./hard.hex");
@@ -159,20 +155,20 @@ TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
         EXPECT_EQ(run.err, err);
         EXPECT_TRUE(run.transfers.empty());
     }
-    EXPECT_EQ(gpaktest::ReadFile(master), content);
+    EXPECT_EQ(ReadFile(master), content);
 }
 
 TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     // Make the chip's NVM our own first, then save it, then program the
     // saved file into a fresh chip.
-    const std::string made = bench.Write("made.hex", gpaktest::HexRecords(8) + ":00000001FF\n");
+    const std::string made = bench.Write("made.hex", HexRecords(8) + ":00000001FF\n");
     ASSERT_EQ(bench.Gpakcfg({"-t", "nvm", "-w", made}).status, 0);
     const std::string backup = bench.Path("backup.hex");
     const RunResult save = bench.Gpakcfg({"-t", "nvm", "--save", backup});
     ASSERT_EQ(save.status, 0) << save.err;
     EXPECT_EQ(save.ReadBack(), save.Chip().nvm);
 
-    gpaktest::SimBench fresh;
+    SimBench fresh;
     const RunResult program = fresh.Gpakcfg({"-t", "nvm", "-w", backup});
     EXPECT_EQ(program.status, 0) << program.err;
     EXPECT_EQ(program.Chip().nvm, save.Chip().nvm);
@@ -181,7 +177,7 @@ TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     // Saved again, the file is the same, byte for byte.
     const std::string again = bench.Path("again.hex");
     EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm", "--save", again}).status, 0);
-    EXPECT_EQ(gpaktest::ReadFile(again), gpaktest::ReadFile(backup));
+    EXPECT_EQ(ReadFile(again), ReadFile(backup));
 }
 
 // Run as root in /tmp, --save through another user's link replaced the
@@ -203,15 +199,16 @@ TEST_F(EndToEndFiles, SaveNowRefusesAnotherUsersLinkInAStickyDirectory) {
                            "directory " +
                            shared +
                            ", so it is not followed (fs.protected_symlinks): Permission denied\n");
-    EXPECT_EQ(gpaktest::ReadFile(system), "kept\n");
+    EXPECT_EQ(ReadFile(system), "kept\n");
 }
 
 TEST_F(EndToEndFiles, AnIncompleteReadBackLeavesTheBackupAsItWas) {
     const std::string backup = bench.Write("backup.hex", "the last good backup\n");
     const RunResult run = bench.Gpakcfg({"-t", "nvm", "--save", backup}, {"--nack", "0x0a:0x50"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(gpaktest::ReadFile(backup), "the last good backup\n");
+    EXPECT_EQ(ReadFile(backup), "the last good backup\n");
     EXPECT_TRUE(Contains(run.err, "gpakcfg: " + backup + ": not saved: "));
 }
 
 }  // namespace
+}  // namespace gpaktest

@@ -6,24 +6,13 @@
 
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
 
-using gpaktest::Background;
-using gpaktest::Contains;
-using gpaktest::FileImage;
-using gpaktest::Hold;
-using gpaktest::kExample;
-using gpaktest::kGpakcfg;
-using gpaktest::Launch;
-using gpaktest::RunResult;
-using gpaktest::Strings;
-
-class EndToEndRuns : public gpaktest::BenchTest {
+class EndToEndRuns : public BenchTest {
 protected:
     // A second configuration, unlike the example.
-    std::string OtherFile() {
-        return bench.Write("other.hex", gpaktest::HexRecords(16) + ":00000001FF\n");
-    }
+    std::string OtherFile() { return bench.Write("other.hex", HexRecords(16) + ":00000001FF\n"); }
 };
 
 TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
@@ -33,12 +22,12 @@ TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
     const Strings unerased = {"--nack", "0x08:0xe3"};
     const RunResult ored = bench.Gpakcfg({"-t", "eeprom", "-w", kExample}, unerased);
     EXPECT_EQ(ored.status, 1);
-    EXPECT_EQ(gpaktest::Occurrences(ored.err, "\n"), 1u) << ored.err;
+    EXPECT_EQ(Occurrences(ored.err, "\n"), 1u) << ored.err;
     EXPECT_EQ(ored.err.find("gpakcfg: 0x0B: the memory differs from what was sent: "), 0u)
         << ored.err;
     EXPECT_TRUE(Contains(ored.err, " of 256 bytes, the first at 0x"));
     EXPECT_FALSE(Contains(ored.out, "differs"));  // standard output as it was
-    EXPECT_EQ(gpaktest::Occurrences(ored.out, ": complete"), 32u);
+    EXPECT_EQ(Occurrences(ored.out, ": complete"), 32u);
     EXPECT_NE(ored.Chip().eeprom, FileImage(kExample));
 
     const RunResult unchecked =
@@ -133,7 +122,7 @@ TEST_F(EndToEndRuns, OutputThatCannotBeWrittenNowAlsoClosedOrLimitedFailsTheRunB
         }
         EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1)) << c.redirection;
     }
-    const std::string logged = gpaktest::ReadFile(log);
+    const std::string logged = ReadFile(log);
     EXPECT_EQ(logged.size(), 42u * 512);
     // It reached the limit among the erase lines.
     EXPECT_TRUE(Contains(logged, "Erase chip configration."));
@@ -153,7 +142,7 @@ TEST_F(EndToEndRuns, TwoRunsOnOneBusNeverInterleave) {
     const RunResult run_b = b.Wait();
     EXPECT_EQ(run_a.status, 0) << run_a.err;
     EXPECT_EQ(run_b.status, 0) << run_b.err;
-    EXPECT_EQ(gpaktest::Occurrences(run_a.err + run_b.err, "waiting up to 10 s"), 2u);
+    EXPECT_EQ(Occurrences(run_a.err + run_b.err, "waiting up to 10 s"), 2u);
     // On the shared virtual clock, one run's transfers all come before the other's.
     ASSERT_EQ(run_a.transfers.size(), 50u);
     ASSERT_EQ(run_b.transfers.size(), 50u);
@@ -163,7 +152,7 @@ TEST_F(EndToEndRuns, TwoRunsOnOneBusNeverInterleave) {
     const double b_last = run_b.transfers.back().time_s;
     EXPECT_TRUE(a_last <= b_first || b_last <= a_first)
         << a_first << ".." << a_last << " and " << b_first << ".." << b_last;
-    const gpaktest::Image last = a_last > b_last ? FileImage(kExample, 1) : FileImage(other, 1);
+    const Image last = a_last > b_last ? FileImage(kExample, 1) : FileImage(other, 1);
     EXPECT_EQ(bench.Chip().nvm, last);
 }
 
@@ -181,3 +170,4 @@ TEST_F(EndToEndRuns, RealTimeABusHeldTooLongIsGivenUpAfterTenSeconds) {
 }
 
 }  // namespace
+}  // namespace gpaktest

@@ -16,19 +16,10 @@
 #include "config_file/save.h"
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
 
-using gpaktest::Background;
-using gpaktest::Contains;
-using gpaktest::FileImage;
-using gpaktest::Hold;
-using gpaktest::kExample;
-using gpaktest::kGpakcfg;
-using gpaktest::Launch;
-using gpaktest::RunResult;
-using gpaktest::Strings;
-
-class EndToEndSignals : public gpaktest::BenchTest {};
+class EndToEndSignals : public BenchTest {};
 
 // The run is held at its first erase command, signalled, then let go.
 // Those the launcher does not pass on (now held too) go to gpakcfg
@@ -57,7 +48,7 @@ TEST_F(EndToEndSignals, SignalsWhileProgrammingNowAllOfThemWaitForTheChip) {
         Hold transfers = bench.HoldTransfers();
         bus.Reset();
         bench.WaitForAWaitingTransfer();  // it took the bus and waits at its first erase
-        const pid_t target = c.to_launcher ? run.Pid() : std::stoi(gpaktest::ReadFile(pid_file));
+        const pid_t target = c.to_launcher ? run.Pid() : std::stoi(ReadFile(pid_file));
         ASSERT_EQ(kill(target, c.sig), 0);
         run.WaitForErr("gpakcfg: " + c.name +
                        ": the run stops as soon as the chip is programmed\n");
@@ -73,7 +64,7 @@ TEST_F(EndToEndSignals, SignalsWhileProgrammingNowAllOfThemWaitForTheChip) {
 
 TEST_F(EndToEndSignals, SignalsBeforeProgrammingActAsUsual) {
     GPAKTEST_SKIP_WHEN_EMULATED();
-    const std::string other = bench.Write("other.hex", gpaktest::HexRecords(16) + ":00000001FF\n");
+    const std::string other = bench.Write("other.hex", HexRecords(16) + ":00000001FF\n");
     const Hold bus = bench.HoldBus();
     Background run = bench.StartWaitingForTheBus(Launch::Gpakcfg({"-t", "nvm", "-w", other}));
     ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
@@ -110,8 +101,7 @@ TEST_F(EndToEndSignals, ASignalWhileSavingNowLeavesNoCopyBehind) {
     }
     closedir(listing);
     EXPECT_EQ(names, Strings{"board.hex"});
-    EXPECT_EQ(gpaktest::ReadFile(backups + "/board.hex"),
-              hexfile::FormatConfigFile(ended.Chip().nvm));
+    EXPECT_EQ(ReadFile(backups + "/board.hex"), hexfile::FormatConfigFile(ended.Chip().nvm));
 }
 
 // A reader that goes away while the chip is programmed: the run goes on,
@@ -161,3 +151,4 @@ TEST_F(EndToEndSignals, RealTimeSigintDuringProgrammingKeepsEveryPause) {
 }
 
 }  // namespace
+}  // namespace gpaktest

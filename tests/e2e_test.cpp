@@ -8,17 +8,10 @@
 
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
 
-using gpaktest::Contains;
-using gpaktest::Image;
-using gpaktest::kExample;
-using gpaktest::kGpakcfg;
-using gpaktest::Launch;
-using gpaktest::RunResult;
-using gpaktest::Strings;
-
-class EndToEnd : public gpaktest::BenchTest {};
+class EndToEnd : public BenchTest {};
 
 TEST_F(EndToEnd, UsageWithoutArgumentsOrWithHelp) {
     for (const Strings& args : {Strings{}, Strings{"--help"}}) {
@@ -77,8 +70,8 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     const RunResult run = bench.Gpakcfg({"-t", "nvm", "-w", kExample});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, gpaktest::ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
-    EXPECT_EQ(run.Chip().nvm, gpaktest::FileImage(kExample, 1));
+    EXPECT_EQ(run.out, ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
+    EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1));
     EXPECT_TRUE(run.AllAcked());
     ASSERT_FALSE(run.transfers.empty());
     EXPECT_DOUBLE_EQ(run.transfers.back().time_s, 2.32);  // every pause, in virtual time
@@ -86,7 +79,7 @@ TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
     // A separate run later reads what the first one programmed.
     const RunResult dump = bench.Gpakcfg({"-t", "nvm"});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.ReadBack(), gpaktest::FileImage(kExample, 1));
+    EXPECT_EQ(dump.ReadBack(), FileImage(kExample, 1));
 }
 
 // A chip at code 2 answers only at its own addresses: all acknowledged.
@@ -95,7 +88,7 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
         bench.Gpakcfg({"-t", "eeprom", "-w", kExample, "-c", "2"}, {"--code", "2"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(Contains(run.out, "Addr 0x13\n"));
-    EXPECT_EQ(run.Chip().eeprom, gpaktest::FileImage(kExample));
+    EXPECT_EQ(run.Chip().eeprom, FileImage(kExample));
     EXPECT_EQ(run.ReadBack(), run.Chip().eeprom);
     EXPECT_TRUE(run.AllAcked());
     std::set<std::string> addresses;
@@ -116,7 +109,7 @@ TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndNowSaysWhereAndWhy) {
         const RunResult run = bench.Gpakcfg({"-t", c.type, "-w", kExample}, {"--nack", c.nack});
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(Contains(run.out, "Page 0x05 : error & stoped\n\nChip configration data."));
-        EXPECT_EQ(gpaktest::Occurrences(run.out, "Page 0x06 : "), 1u);  // erase only
+        EXPECT_EQ(Occurrences(run.out, "Page 0x06 : "), 1u);  // erase only
         EXPECT_EQ(run.err.find("gpakcfg: /dev/i2c-1: page 0x05 write to " + c.addr +
                                " failed: the chip did not acknowledge (Remote I/O error)\n"),
                   0u)
@@ -166,7 +159,8 @@ TEST_F(EndToEnd, RealTimeProgrammingTakesTheChipsPauses) {
     EXPECT_LT(run.seconds, 4.0);
     EXPECT_FALSE(run.transfers.empty());
     EXPECT_TRUE(run.AllAcked());
-    EXPECT_EQ(run.Chip().nvm, gpaktest::FileImage(kExample, 1));
+    EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1));
 }
 
 }  // namespace
+}  // namespace gpaktest

@@ -14,18 +14,12 @@
 #include "program_file.h"
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
-
-using gpaktest::Contains;
-using gpaktest::kFakeNodes;
-using gpaktest::kGpakcfg;
-using gpaktest::Launch;
-using gpaktest::RunResult;
-using gpaktest::Strings;
 
 std::string g_no_machine;  // why the fake machine could not be made
 
-class Escape : public gpaktest::BenchTest {
+class Escape : public BenchTest {
 protected:
     void SetUp() override {
         if (!g_no_machine.empty()) {
@@ -42,7 +36,7 @@ protected:
         return bench.Run(Launch(command).Sim(sim));
     }
 
-    gpaktest::NodeWatch watch;
+    NodeWatch watch;
 };
 
 TEST_F(Escape, ProgramsStartedThroughOthersReachOnlyTheSimulatedChip) {
@@ -112,7 +106,7 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
     const std::string bin = bench.Path("with blank");
     ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
     for (const std::string& file : {std::string(GPAKSIM_BIN), std::string(GPAKSIM_LIBRARY)}) {
-        const gpaktest::CommandResult copy = gpaktest::RunCommand({"/bin/cp", file, bin + "/"});
+        const CommandResult copy = RunCommand({"/bin/cp", file, bin + "/"});
         ASSERT_EQ(copy.status, 0) << copy.err;
     }
     Launch copy = Launch::Gpakcfg({"-t", "nvm"});
@@ -124,10 +118,10 @@ TEST_F(Escape, ALauncherInstalledUnderABlankWorks) {
 
 // The launcher's own files and descriptors are routes too: nothing runs.
 TEST_F(Escape, LaunchesThatWouldReachANodeOrLoseTheTraceRunNothing) {
-    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--state", "/dev/i2c-2"},
-                                        "/dev/i2c-2: it is not a regular file"));
-    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--trace", bench.Path("no/such/dir/trace")},
-                                        "No such file or directory"));
+    EXPECT_TRUE(
+        LaunchRefused(bench, {"--state", "/dev/i2c-2"}, "/dev/i2c-2: it is not a regular file"));
+    EXPECT_TRUE(LaunchRefused(bench, {"--trace", bench.Path("no/such/dir/trace")},
+                              "No such file or directory"));
     Launch inherited({"/bin/true"});
     inherited.wrapper = {"/bin/sh", "-c", "exec 5</dev && exec \"$@\"", "sh"};
     const RunResult run = bench.Run(inherited);
@@ -161,11 +155,9 @@ TEST_F(Escape, NoDeviceNodeOpensWhereverItLivesOrWheneverItAppears) {
                   mknod((elsewhere + "/bus").c_str(), S_IFCHR | 0666, makedev(1, 3)) |
                   mknod((elsewhere + "/i2c-major").c_str(), S_IFCHR | 0666, makedev(89, 255)),
               0);
-    gpaktest::NodeWatch devices({"/dev", elsewhere});
-    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--state", "/dev/i2c-4"},
-                                        "/dev/i2c-4: it is a device node"));
-    EXPECT_TRUE(gpaktest::LaunchRefused(bench, {"--trace", elsewhere + "/i2c-major"},
-                                        "it is a device node"));
+    NodeWatch devices({"/dev", elsewhere});
+    EXPECT_TRUE(LaunchRefused(bench, {"--state", "/dev/i2c-4"}, "/dev/i2c-4: it is a device node"));
+    EXPECT_TRUE(LaunchRefused(bench, {"--trace", elsewhere + "/i2c-major"}, "it is a device node"));
     const std::string denied = "libc open: error Permission denied";
     for (const std::string& node :
          {chroot_dev + "/i2c-4", elsewhere + "/bus", elsewhere + "/i2c-major"}) {
@@ -231,11 +223,12 @@ TEST_F(Escape, WithoutNamespacesTheLauncherRefusesWhileRealNodesExist) {
 }
 
 }  // namespace
+}  // namespace gpaktest
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (!testing::GTEST_FLAG(list_tests)) {
-        g_no_machine = gpaktest::MakeFakeMachine();
+        gpaktest::g_no_machine = gpaktest::MakeFakeMachine();
     }
     return RUN_ALL_TESTS();
 }

@@ -14,15 +14,8 @@
 #include "program_file.h"
 #include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
-
-using gpaktest::Contains;
-using gpaktest::Image;
-using gpaktest::kExample;
-using gpaktest::kGpakcfg;
-using gpaktest::Launch;
-using gpaktest::RunResult;
-using gpaktest::Strings;
 
 // The bytes of i2cdump's byte modes ("10: a8 2e ..."), row after row.
 Image I2cdumpImage(const std::string& out) {
@@ -40,7 +33,7 @@ Image I2cdumpImage(const std::string& out) {
     return image;
 }
 
-class LauncherTest : public gpaktest::BenchTest {
+class LauncherTest : public BenchTest {
 protected:
     // An i2c-tools command under the launcher with its options sim.
     RunResult Tool(const std::string& tool, const Strings& args, const Strings& sim = {}) {
@@ -173,8 +166,8 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
         std::remove(pid_file.c_str());
         const std::string trapped =
             sig == SIGTERM ? script : "echo $$ > " + pid_file + "; exec sleep 10";
-        gpaktest::Background launcher = bench.Start(Launch({"/bin/sh", "-c", trapped}).RealTime());
-        for (int waited = 0; gpaktest::ReadFile(pid_file).empty(); ++waited) {
+        Background launcher = bench.Start(Launch({"/bin/sh", "-c", trapped}).RealTime());
+        for (int waited = 0; ReadFile(pid_file).empty(); ++waited) {
             ASSERT_LT(waited, 2000) << "the command did not start: " << launcher.Err();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -182,7 +175,7 @@ TEST_F(LauncherTest, SignalsToTheLauncherReachTheCommandWhichItWaitsFor) {
         ASSERT_EQ(kill(launcher.Pid(), sig), 0);
         const RunResult ended = launcher.Wait();
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - sent;
-        const pid_t command = std::stoi(gpaktest::ReadFile(pid_file));
+        const pid_t command = std::stoi(ReadFile(pid_file));
         EXPECT_NE(kill(command, 0), 0) << "the command outlived the launcher";
         if (sig == SIGTERM) {
             EXPECT_EQ(ended.status, 3);
@@ -221,12 +214,12 @@ TEST_F(LauncherTest, UnusableArgumentsRunNothing) {
         {"--state="},
     };
     for (const Strings& sim : cases) {
-        EXPECT_TRUE(gpaktest::LaunchRefused(bench, sim));
+        EXPECT_TRUE(LaunchRefused(bench, sim));
     }
     EXPECT_EQ(bench.Run(Launch()).status, 125);  // no command
     bench.Write("chip.state", "registers\n00: zz\n");
-    EXPECT_TRUE(
-        gpaktest::LaunchRefused(bench, {}, "state file " + bench.StatePath() + ": malformed"));
+    EXPECT_TRUE(LaunchRefused(bench, {}, "state file " + bench.StatePath() + ": malformed"));
 }
 
 }  // namespace
+}  // namespace gpaktest
