@@ -153,8 +153,8 @@ Background SimBench::StartWaitingForTheBus(const Launch& launch) {
     return run;
 }
 
-// The simulator's lock of the state file for each change: an open file
-// description lock of the whole file.
+// The simulator's lock of the state file for each change (an open file
+// description lock of its first byte), taken here on the whole file.
 Hold SimBench::HoldTransfers() const {
     Hold fd(open(state_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     struct flock lock {};

@@ -120,8 +120,9 @@ public:
     // failure when the file is unreadable.
     [[nodiscard]] gpaksim::ChipState Chip(std::size_t index = 0) const;
 
-    // The lock every gpakcfg run takes on the bus, which the simulator
-    // takes on the state file: a run waits for it, then gives up.
+    // The lock every gpakcfg run takes on its bus, held here for every bus
+    // of the bench at once (the simulator takes it through the state
+    // file): a run waits for it, then gives up.
     [[nodiscard]] Hold HoldBus() const;
     // Starts a run while the bus is held, and returns once it says that it
     // waits for it.
