@@ -126,9 +126,20 @@ bool SharedChip::Save(std::string& error) {
     }
     // Rewritten in place: the file keeps its inode, on which the programs'
     // own locks of the node are taken.
-    const bool same_length = text.size() == saved_text_.size();
-    if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
-        (!same_length && ftruncate(fd_, static_cast<off_t>(text.size())) != 0)) {
+    // A file that grows is first given its new length, so that a size
+    // limit (ulimit -f) refuses the change before a byte of it is written.
+    const auto length = static_cast<off_t>(text.size());
+    const bool grows = text.size() > saved_text_.size();
+    if (grows && ftruncate(fd_, length) != 0) {
+        error = Failure("cannot write it");
+        return false;
+    }
+    const ssize_t written = pwrite(fd_, text.data(), text.size(), 0);
+    if (written != static_cast<ssize_t>(text.size()) ||
+        (!grows && text.size() != saved_text_.size() && ftruncate(fd_, length) != 0)) {
+        if (written >= 0) {
+            errno = EIO;  // a short write sets none
+        }
         error = Failure("cannot write it");
         saved_text_.clear();
         return false;

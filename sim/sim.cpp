@@ -168,8 +168,8 @@ int Open(int flags) {
     // act (O_PATH): a call that escapes the simulator fails with EBADF.
     // It is of a character device, as the node is, so that fstat(2) tells
     // a program what it opened (a file reader refuses it unread).
-    const int fd = static_cast<int>(
-        syscall(SYS_openat, AT_FDCWD, "/dev/null", O_PATH | (flags & O_CLOEXEC)));
+    const int fd =
+        static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/dev/null", O_PATH | (flags & O_CLOEXEC)));
     if (fd < 0) {
         return -1;
     }

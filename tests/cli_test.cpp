@@ -97,6 +97,12 @@ TEST_F(CliTest, UsageWithoutArgumentsOrWithHelpNowAnywhere) {
                               "FILE.\n"
                               " --bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.\n"
                               " --scan lists the chips on the bus, writing nothing.\n"
+                              " --set ADDR=HEX puts the bytes HEX into FILE from ADDR on "
+                              "(repeatable).\n"
+                              " --skip-identical neither erases nor writes a memory that holds "
+                              "FILE.\n"
+                              " --log FILE appends a line of JSON about the run to FILE.\n"
+                              " -q, --quiet prints nothing on standard output.\n"
                               " -h, --help prints this usage; --version prints the version.\n";
     // -h and --help count anywhere now, also after -t and among mistakes.
     for (const Strings& args :
@@ -162,8 +168,7 @@ TEST_F(CliTest, TypeTakesItsFirstLetterAndCodeOneHexDigit) {
 TEST_F(CliTest, TyposAreNowRefusedBeforeAnythingIsOpened) {
     const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
     const std::string missing = dir.Path("missing.hex");
-    const std::string scan_alone =
-        "it reads every control code and memory, writes nothing, and takes only --bus";
+    const std::string scan_alone = "it reads every control code and memory, and writes nothing";
     struct Case {
         Strings args;
         std::string err;
@@ -204,6 +209,51 @@ TEST_F(CliTest, TyposAreNowRefusedBeforeAnythingIsOpened) {
         {{"--scan", "-w", hex}, "--scan: not with -w: " + scan_alone},
         {{"--scan", "--save", missing}, "--scan: not with --save: " + scan_alone},
         {{"--scan", "--no-verify"}, "--scan: not with --no-verify: " + scan_alone},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x10"},
+         "--set 0x10: not ADDR=HEX, such as 0xF0=0001E240"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x100=00"},
+         "--set 0x100=00: ADDR is a byte address, 0x00 to 0xFF"},
+        {{"-t", "eeprom", "-w", hex, "--set", "=00"},
+         "--set =00: ADDR is a byte address, 0x00 to 0xFF"},
+        {{"-t", "eeprom", "-w", hex, "--set", "10=123"},
+         "--set 10=123: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "10=0x"},
+         "--set 10=0x: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set=10=12 34"},
+         "--set 10=12 34: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0=" + std::string(514, '0')},
+         "--set 0=" + std::string(514, '0') +
+             ": HEX is an even number of hex digits, 1 to 256 "
+             "bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0xFE=0x010203"},
+         "--set 0xFE=0x010203: 3 bytes from 0xFE run past 0xFF"},
+        {{"-t", "eeprom", "-w", hex, "--set", "1=" + std::string(512, 'a')},
+         "--set 1=" + std::string(512, 'a') + ": 256 bytes from 0x01 run past 0xFF"},
+        {{"-t", "eeprom", "--set", "10=00"},
+         "--set: only with -w or --verify, whose file it changes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "10=0000", "--set", "0x11=00"},
+         "--set 0x11=00: overlaps --set 10=0000"},
+        {{"-t", "eeprom", "-w", hex, "--set", "10=00", "--set", "0F=0000"},
+         "--set 0F=0000: overlaps --set 10=00"},
+        {{"-t", "nvm", "-w", hex, "--set", "0xC0=" + std::string(22, '0')},
+         "--set 0xC0=" + std::string(22, '0') +
+             ": touches byte 0xCA, whose low nibble is the "
+             "control code of the chip on nvm: give the code with -c"},
+        {{"-t", "reg", "-w", hex, "--set", "ca=01"},
+         "--set ca=01: touches byte 0xCA, whose low nibble is the control code of the chip on "
+         "reg: give the code with -c"},
+        {{"-t", "nvm", "--skip-identical"}, "--skip-identical: only with -w"},
+        {{"-t", "nvm", "--verify", hex, "--skip-identical"}, "--skip-identical: only with -w"},
+        {{"-t", "reg", "-w", hex, "--skip-identical"},
+         "--skip-identical: the registers hold live bits, so they are always written"},
+        {{"-t", "nvm", "-w", hex, "--log", hex},
+         "--log " + hex + ": the same file as -w " + hex +
+             ": the line would be appended to it; log to another file"},
+        {{"-t", "nvm", "--save", hex, "--log", hex},
+         "--log " + hex + ": the same file as --save " + hex +
+             ": the line would be appended to it; log to another file"},
+        {{"-t", "nvm", "--log", "/dev/i2c-1"}, "--log /dev/i2c-1: the bus, not a log file"},
+        {{"-t", "nvm", "-q=1"}, "-q: takes no value"},
     };
     for (const Case& c : cases) {
         const RunResult run = Gpakcfg(c.args);
@@ -350,6 +400,177 @@ TEST_F(CliTest, MissingNodeInAReadRunPrintsZerosOnce) {
                            "zeros\n"),
               std::string::npos);
     EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The production bench: --set, --skip-identical, -q and --log.
+const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
+
+class CliBenchTest : public CliTest {
+protected:
+    static ConfigImage Example() {
+        ConfigImage image{};
+        EXPECT_EQ(ReadConfigFile(kExample, image).status, ConfigFileStatus::kRead);
+        return image;
+    }
+    static ConfigImage WithCode(ConfigImage image, const std::string& type) {
+        if (type == "nvm") {
+            image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | 1);
+        }
+        return image;
+    }
+    static ConfigImage& Memory(const std::string& type) {
+        return type == "nvm" ? gpaksim::Chip().nvm : gpaksim::Chip().eeprom;
+    }
+    static long Erases() {
+        const Strings lines = BusLines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("0x08 W e3 ", 0) == 0;
+        });
+    }
+};
+
+TEST_F(CliBenchTest, SetPutsItsBytesIntoTheFileShownWrittenAndVerified) {
+    struct Case {
+        std::string type;
+        Strings sets;
+        std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> bytes;  // where, what
+    };
+    const Case cases[] = {
+        {"eeprom", {"--set", "0xF0=0001E240"}, {{0xF0, {0x00, 0x01, 0xE2, 0x40}}}},
+        {"eeprom", {"--set=ca=0x07"}, {{0xCA, {0x07}}}},
+        {"nvm",
+         {"--set", "0=FFff", "--set", "0xCB=5a", "--set", "c9=a5"},
+         {{0x00, {0xFF, 0xFF}}, {0xC9, {0xA5}}, {0xCB, {0x5A}}}},
+    };
+    for (const Case& c : cases) {
+        Restart();
+        Strings args = {"-t", c.type, "-w", kExample};
+        args.insert(args.end(), c.sets.begin(), c.sets.end());
+        const RunResult run = Gpakcfg(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        ConfigImage shown = Example();
+        for (const auto& [at, bytes] : c.bytes) {
+            std::copy(bytes.begin(), bytes.end(), shown.begin() + static_cast<long>(at));
+        }
+        EXPECT_NE(run.out.find("Configration file.\n---------------------------------------\n" +
+                               Dump(shown)),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(Memory(c.type), WithCode(shown, c.type)) << testing::PrintToString(args);
+        // --verify takes the same values; without them the memory differs.
+        if (c.type == "eeprom") {
+            args[2] = "--verify";
+            EXPECT_EQ(Gpakcfg(args).status, 0);
+            EXPECT_EQ(Gpakcfg({"-t", c.type, "--verify", kExample}).status, 1);
+        }
+    }
+}
+
+TEST_F(CliBenchTest, SkipIdenticalSendsNoEraseOnAnIdenticalChipAndProgramsAnother) {
+    for (const std::string type : {"nvm", "eeprom"}) {
+        Restart();
+        const std::string saved = dir.Path(type + ".hex");
+        const Strings args = {"-t", type, "-w", kExample, "--skip-identical", "--save", saved};
+        // A chip of other bytes is programmed as without the option.
+        const RunResult first = Gpakcfg(args);
+        EXPECT_EQ(first.status, 0) << first.err;
+        EXPECT_EQ(Erases(), 16);
+        EXPECT_EQ(first.out.find("Skipped"), std::string::npos);
+        EXPECT_EQ(Memory(type), WithCode(Example(), type));
+        // Now it holds the file: read, found the same, read back, saved.
+        Restart();
+        Memory(type) = WithCode(Example(), type);
+        std::remove(saved.c_str());
+        const RunResult again = Gpakcfg(args);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(again.err, "");
+        // The one-byte reads before the erase (at 0x08, and at 0x00 for the
+        // NVM), 16 page reads, then the read-back's 16.
+        const Strings lines = BusLines();
+        const std::size_t probes = type == "nvm" ? 2 : 1;
+        ASSERT_EQ(lines.size(), probes + 32);
+        for (std::size_t i = probes; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].find(" R 16 ACK"), lines[i].size() - 9) << lines[i];
+        }
+        EXPECT_NE(again.out.find("\n\nSkipped: the memory at 0x0" +
+                                 std::string(type == "nvm" ? "A" : "B") +
+                                 " already holds what would be written; nothing was erased or "
+                                 "written.\n\nChip configration data.\n"),
+                  std::string::npos)
+            << again.out;
+        EXPECT_EQ(again.out.find("Erase"), std::string::npos);
+        EXPECT_EQ(gpaktest::ReadFile(saved), hexfile::FormatConfigFile(Memory(type)));
+        // One byte off: programmed.
+        Restart();
+        Memory(type) = WithCode(Example(), type);
+        Memory(type)[0x42] ^= 0x01;
+        EXPECT_EQ(Gpakcfg(args).status, 0);
+        EXPECT_EQ(Erases(), 16);
+        EXPECT_EQ(Memory(type), WithCode(Example(), type));
+    }
+}
+
+TEST_F(CliBenchTest, QuietLeavesStandardOutputEmptyAndTheRestAsItWas) {
+    const std::string missing = dir.Path("missing.hex");
+    struct Case {
+        Strings args;
+        std::vector<gpaksim::Nack> nacks;
+    };
+    const Case cases[] = {
+        {{"-t", "nvm"}, {}},
+        {{"-t", "eeprom", "-w", kExample}, {}},
+        {{"-t", "eeprom", "-w", kExample}, {{0x0B, 0x50}}},  // a page write fails
+        {{"-t", "nvm"}, {{0x0A, 0x50}}},                     // the read-back stops
+        {{"-t", "nvm", "-w", missing}, {}},
+        {{"-t", "nvm", "-z"}, {}},
+        {{"-c", "2"}, {}},
+    };
+    for (const Case& c : cases) {
+        for (const char* quiet : {"-q", "--quiet"}) {
+            options.knobs.nacks = c.nacks;
+            Restart();
+            const RunResult loud = Gpakcfg(c.args);
+            Restart();
+            Strings args = c.args;
+            args.insert(quiet[1] == 'q' ? args.begin() : args.end(), quiet);
+            const RunResult run = Gpakcfg(args);
+            EXPECT_EQ(run.out, "") << testing::PrintToString(args);
+            EXPECT_NE(loud.out, "");
+            EXPECT_EQ(run.err, loud.err);
+            EXPECT_EQ(run.status, loud.status);
+        }
+    }
+    // -q where a value should be is a missing value, and quiet still.
+    const RunResult missing_value = Gpakcfg({"-t", "nvm", "--log", "-q"});
+    EXPECT_EQ(missing_value.out, "");
+    EXPECT_EQ(missing_value.err, "gpakcfg: --log: FILE is missing\n");
+    // What is asked for is still printed.
+    EXPECT_NE(Gpakcfg({"-q", "--help"}).out.find("Usage: "), std::string::npos);
+    EXPECT_EQ(Gpakcfg({"--version", "-q"}).out, kBanner);
+}
+
+TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndAFailureToWriteIt) {
+    const std::string log = dir.Path("runs.log");
+    EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", dir.Path("missing.hex"), "--log", log}).status, 255);
+    EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log, "-z"}).status, 255);
+    EXPECT_NE(access(log.c_str(), F_OK), 0);
+    options.no_node = true;
+    Restart();
+    EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log}).status, 1);
+    EXPECT_NE(gpaktest::ReadFile(log).find("\"action\": \"write\""), std::string::npos);
+    EXPECT_NE(gpaktest::ReadFile(log).find("\"sent\": null, \"read\": null"), std::string::npos);
+    // A line that cannot be written fails the run, after the chip is programmed.
+    options.no_node = false;
+    Restart();
+    const std::string nowhere = dir.Path("none/runs.log");
+    const RunResult run = Gpakcfg({"-t", "eeprom", "-w", kExample, "--log", nowhere});
+    EXPECT_EQ(run.err, "gpakcfg: " + nowhere + ": not logged: No such file or directory\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(gpaksim::Chip().eeprom, Example());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "common/unique_fd.h"
 #include "run_command.h"
@@ -54,6 +55,29 @@ std::string Data(unsigned addr, unsigned n, bool lower_case = false) {
 }
 
 const std::string kEnd = ":00000001FF";
+
+// A Motorola S-record line: S1, S5 and S9 have 2 address bytes, S2 and S8
+// 3, S3 and S7 4.
+std::string SRec(char type, unsigned addr, const std::vector<unsigned>& data) {
+    const unsigned address_bytes = type == '3' || type == '7'   ? 4
+                                   : type == '2' || type == '8' ? 3
+                                                                : 2;
+    std::vector<unsigned> bytes = {static_cast<unsigned>(address_bytes + data.size() + 1)};
+    for (unsigned i = address_bytes; i-- > 0;) {
+        bytes.push_back(addr >> (8 * i) & 0xFF);
+    }
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    std::string line = {'S', type};
+    char text[4];
+    for (const unsigned byte : bytes) {
+        sum += byte;
+        std::snprintf(text, sizeof text, "%02X", byte);
+        line += text;
+    }
+    std::snprintf(text, sizeof text, "%02X", ~sum & 0xFF);
+    return line + text;
+}
 
 // The counting image in records of size bytes, one a line.
 Strings Lines(unsigned size, unsigned total = 256) {
@@ -187,6 +211,11 @@ TEST_F(ConfigFileTest, CrLineEndsBlankLinesAndCommentsNoLongerEndTheReading) {
     lines.insert(lines.begin() + 2, "   \t");
     lines.insert(lines.begin() + 2, "\f");                               // a page break
     lines.insert(lines.begin() + 2, "\xC2\xA0 no record in this line");  // nor a ':'
+    // Nor are comments that look like S-records, or hold control or Latin-1
+    // bytes, read as another format where the file holds records.
+    lines.insert(lines.begin() + 2, "S1 board 12, Serial 12345678");
+    lines.insert(lines.begin() + 2, SRec('1', 0, Counting(0, 16)));
+    lines.insert(lines.begin() + 2, "# \x1B[1mGr\xF6\xDF\xE9\x1B[0m \x01\x7F");
 
     lines.insert(lines.begin(), "; made by hand, " + std::string(300, '-'));
     lines.insert(lines.begin(), "");
@@ -256,7 +285,11 @@ TEST_F(ConfigFileTest, ANulByteIsNowRefusedAnywhereBeforeTheEnd) {
                   "a NUL byte at column 21: this is not a text file");
     ExpectRefused(Data(0, 16) + "\n# a\0b\n"s, 2,
                   "a NUL byte at column 4: this is not a text file");
-    ExpectRefused(std::string(4096, '\0'), 1, "a NUL byte at column 1: this is not a text file");
+    // In the first record too: a hex record file however damaged is no binary.
+    record = Data(0, 16);
+    record[20] = '\0';
+    ExpectRefused("# first\n" + record + "\n", 2,
+                  "a NUL byte at column 21: this is not a text file");
 }
 
 TEST_F(ConfigFileTest, LoadAddressesAreNowCheckedInsteadOfIgnored) {
@@ -360,6 +393,127 @@ TEST_F(ConfigFileTest, FilesWithoutDataAreRefused) {
     ExpectRefused(Rec(4, 0, {0, 0}) + "\n" + kEnd + "\n", 2,
                   "no data records before the end record");
     ExpectRefused(Rec(0, 0, {}) + "\n" + kEnd + "\n", 2, "no data records before the end record");
+}
+
+// Files of S-records, raw memory images (4096 NUL bytes were a NUL fault
+// before) and UTF-16 text, refused at the line that shows it with the
+// command that converts them; the command gives a file that is taken, with
+// the image meant.
+TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) {
+    Strings srec = {SRec('0', 0, {'g', 'p', 'a', 'k'})};
+    for (unsigned addr = 0; addr < 256; addr += 32) {
+        srec.push_back(SRec('1', addr, Counting(addr, 32)));
+    }
+    srec.push_back(SRec('9', 0, {}));
+    const ConfigImage counting = CountingImage();
+    const std::string counting_bytes(counting.begin(), counting.end());
+    // The S-records and the image as srec_cat writes them, where it is installed.
+    const std::string source = dir.Write("source.hex", Join(Lines(16)) + kEnd + "\n");
+    const auto by_srec_cat = [&](const char* format, const std::string& by_hand) {
+        const gpaktest::CommandResult made =
+            gpaktest::RunCommand({"/bin/sh", "-c", "exec srec_cat \"$@\"", "srec_cat", source,
+                                  "-intel", "-o", dir.Path("made"), format});
+        return made.status == 0 ? gpaktest::ReadFile(dir.Path("made")) : by_hand;
+    };
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : Join(Lines(16)) + kEnd + "\r\n") {
+        utf16 += {c, '\0'};
+    }
+    const auto srec_cat = [&](const std::string& in, const char* format, const std::string& out) {
+        return ": convert it with srec_cat " + in + " " + format + " -o " + out + " -intel";
+    };
+    const std::string kSRecords = "an S-record (Motorola) file, not Intel HEX";
+    const auto raw = [](const char* byte_column) {
+        return "a raw binary file (byte " + std::string(byte_column) + "), not Intel HEX";
+    };
+    const ConfigImage erased = [] {
+        ConfigImage image{};
+        image.fill(0xFF);
+        return image;
+    }();
+    struct Case {
+        std::string name;       // of the file
+        std::string converted;  // the name the command converts it to
+        std::string content;
+        int line;
+        std::string message;
+        std::optional<ConfigImage> image;  // what the converted file gives
+    };
+    const std::string a = dir.Path("a."), quoted_board = "'" + dir.Path("my board.");
+    const Case cases[] = {
+        {"a.s19", "a.hex", by_srec_cat("-motorola", Join(srec)), 1,
+         kSRecords + srec_cat(a + "s19", "-motorola", a + "hex"), CountingImage()},
+        // Named .hex, with CR LF, after a comment: never converted onto itself.
+        {"b.hex", "b-intel.hex",
+         "# from the bench PC\r\n\r\n" +
+             Join({SRec('3', 0, Counting(0, 16)), SRec('7', 0, {})}, "\r\n"),
+         3, kSRecords + srec_cat(dir.Path("b.hex"), "-motorola", dir.Path("b-intel.hex")),
+         CountingImage(16)},
+        {"my board.s19", "my board.hex", Join(srec), 1,
+         kSRecords + srec_cat(quoted_board + "s19'", "-motorola", quoted_board + "hex'"),
+         CountingImage()},
+        {"a.bin", "a.hex", by_srec_cat("-binary", counting_bytes), 1,
+         raw("0x00 at column 1") + srec_cat(a + "bin", "-binary", a + "hex"), CountingImage()},
+        {"erased.bin", "erased.hex", std::string(256, '\xFF'), 1,
+         raw("0xFF at column 1") +
+             srec_cat(dir.Path("erased.bin"), "-binary", dir.Path("erased.hex")),
+         erased},
+        {"c.bin", "", "AB\nC\x01\x02", 2,
+         raw("0x01 at column 2") + srec_cat(dir.Path("c.bin"), "-binary", dir.Path("c.hex")),
+         std::nullopt},
+        {"config.hex", "", std::string(4096, '\0'), 1,
+         raw("0x00 at column 1") +
+             srec_cat(dir.Path("config.hex"), "-binary", dir.Path("config-intel.hex")),
+         std::nullopt},
+        {"u.hex", "u-utf8.hex", utf16, 1,
+         "a UTF-16 text file (byte-order mark FF FE), not plain text: convert it with "
+         "iconv -f UTF-16 -t UTF-8 -o " +
+             dir.Path("u-utf8.hex") + " " + dir.Path("u.hex"),
+         CountingImage()},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.Write(c.name, c.content);
+        const ConfigFileResult result = ReadConfigFile(path, image);
+        EXPECT_EQ(result.status, ConfigFileStatus::kRefused) << c.name;
+        EXPECT_EQ(result.refusal, path + ":" + std::to_string(c.line) + ": " + c.message);
+        EXPECT_EQ(image, ConfigImage{}) << c.name;
+        if (!c.image) {
+            continue;
+        }
+        const std::string command = result.refusal.substr(result.refusal.find("with ") + 5);
+        const gpaktest::CommandResult run = gpaktest::RunCommand({"/bin/sh", "-c", command});
+        if (run.status == 127) {
+            continue;  // no srec_cat here: the refusal is proved, the conversion not
+        }
+        ASSERT_EQ(run.status, 0) << command << "\n" << run.err;
+        ConfigImage converted{};
+        EXPECT_EQ(ReadConfigFile(dir.Path(c.converted), converted).status, ConfigFileStatus::kRead)
+            << command;
+        EXPECT_EQ(converted, *c.image) << command;
+    }
+}
+
+// A pipe (process substitution, /dev/stdin) has no name to write beside,
+// and a name that starts with '-' would be an option to srec_cat.
+TEST_F(ConfigFileTest, TheConversionIsAFilterForAPipeAndNeverTakesTheNameForAnOption) {
+    const std::string srec = SRec('1', 0, Counting(0, 16)) + "\n" + SRec('9', 0, {}) + "\n";
+    const common::UniqueFd fd(open(dir.Write("a.s19", srec).c_str(), O_RDONLY | O_CLOEXEC));
+    const std::string through_dev = "/dev/fd/" + std::to_string(fd.Get());
+    EXPECT_EQ(ReadConfigFile(through_dev, image).refusal,
+              through_dev +
+                  ":1: an S-record (Motorola) file, not Intel HEX: convert it with "
+                  "srec_cat - -motorola -o - -intel");
+    dir.Write("-a.bin", "\x01");
+    const pid_t child = InChild([&] {
+        ConfigImage own{};
+        _exit(chdir(dir.Path("").c_str()) == 0 &&
+                      ReadConfigFile("-a.bin", own).refusal ==
+                          "-a.bin:1: a raw binary file (byte 0x01 at column 1), not Intel HEX: "
+                          "convert it with srec_cat ./-a.bin -binary -o ./-a.hex -intel"
+                  ? 0
+                  : 1);
+    });
+    EXPECT_EQ(Reap(child), 0);
 }
 
 TEST_F(ConfigFileTest, FilesLargerThan1MiBAreRefusedWithoutReadingThemToTheEnd) {

@@ -1,83 +1,43 @@
-// Hex record files as a user hands them to the built gpakcfg, through the
-// gpak-sim launcher: damaged files are refused before anything reaches the
-// bus, and a saved memory programs back to the same bytes.
+// Command lines and hex record files as a user hands them to the built
+// gpakcfg, through the gpak-sim launcher: what is unusable is refused
+// before anything reaches the bus, and a saved memory programs back to the
+// same bytes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <regex>
+#include <tuple>
 
-#include "run_command.h"
+#include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
-
-using gpaktest::CommandResult;
-using gpaktest::ReadFile;
-using gpaktest::RunCommand;
-using Strings = std::vector<std::string>;
 
 const std::string kBanner = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_VERSION "\n\n";
 
-class EndToEndFiles : public testing::Test {
-protected:
-    CommandResult Gpakcfg(const std::string& state, const Strings& sim, const Strings& args) {
-        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace, "--virtual-time"};
-        argv.insert(argv.end(), sim.begin(), sim.end());
-        argv.push_back("--");
-        argv.push_back(GPAKCFG_BIN);
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
-    }
+class EndToEndFiles : public BenchTest {};
 
-    gpaktest::TempDir dir;
-    std::string state = dir.Path("chip.state");
-    std::string trace = dir.Path("bus.trace");
+// A command line or a file that is refused before anything reaches the
+// bus, with the banner alone on standard output.
+struct Refusal {
+    std::string name;
+    Strings args;                        // "FILE" stands for the file written with content
+    std::optional<std::string> content;  // none: FILE does not exist
+    std::string err;                     // a regular expression for all of standard error
 };
 
-// The hex digits of the last table in a run's output, row after row.
-std::string LastTable(const std::string& out) {
-    const std::size_t start = out.rfind("Page |  0 1 2");
-    std::string digits;
-    for (int row = 0; row < 16 && start != std::string::npos; ++row) {
-        char prefix[16];
-        std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
-        const std::size_t at = out.find(prefix, start);
-        digits += at == std::string::npos ? "" : out.substr(at + 8, 32);
-    }
-    return digits;
-}
-
-std::string Record(unsigned addr, unsigned size, unsigned type = 0) {
-    unsigned sum = size + (addr >> 8) + (addr & 0xFF) + type;
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X%02X", size, addr, type);
-    std::string line = text;
-    for (unsigned i = 0; i < size; ++i) {
-        const unsigned byte = (addr + i) * 7 & 0xFF;
-        sum += byte;
-        std::snprintf(text, sizeof text, "%02X", byte);
-        line += text;
-    }
-    std::snprintf(text, sizeof text, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + text + "\n";
-}
-
-std::string Records(unsigned size, unsigned total = 256) {
-    std::string text;
-    for (unsigned addr = 0; addr < total; addr += size) {
-        text += Record(addr, std::min(size, total - addr));
-    }
-    return text;
-}
-
-TEST_F(EndToEndFiles, DamagedFilesAreRefusedWithTheirLineAndNothingReachesTheBus) {
-    const std::string good = Records(32);  // 8 lines
+// Damaged files, each refused with one line that names its line.
+std::vector<Refusal> DamagedFiles() {
+    const std::string good = HexRecords(32);  // 8 lines
     std::string flipped = good;
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     std::string non_hex = good;
     non_hex[76 + 9] = 'Z';  // line 2
-    std::string swapped = Records(16);
+    std::string swapped = HexRecords(16);
     swapped = swapped.substr(0, 44 * 5) + swapped.substr(44 * 6, 44) + swapped.substr(44 * 5, 44) +
               swapped.substr(44 * 7);  // lines 6 and 7 swapped
     // The last data record behind a character the eye does not see: once
@@ -85,95 +45,153 @@ TEST_F(EndToEndFiles, DamagedFilesAreRefusedWithTheirLineAndNothingReachesTheBus
     const auto hidden = [&](const std::string& before) {
         return good.substr(0, 76 * 7) + before + good.substr(76 * 7) + ":00000001FF\n";
     };
-    struct Case {
-        std::string name;
-        std::string content;
-        int line;
-    };
-    const Case cases[] = {
-        {"form-feed", hidden("\f"), 8},
-        {"vertical-tab", hidden("\v"), 8},
-        {"no-break-space", hidden("\xC2\xA0"), 8},
-        {"zero-width-space", hidden("\xE2\x80\x8B"), 8},
-        {"stray-letter", hidden("x"), 8},
-        {"flipped", flipped, 4},
-        {"non-hex", non_hex, 2},
-        {"swapped", swapped, 6},
-        {"nul", good.substr(0, 100) + std::string(1, '\0') + good.substr(101), 2},
-        {"cut-short", good.substr(0, 76 * 5), 5},
-        {"cut-in-a-record", good.substr(0, 76 * 5 + 30), 6},
-        {"too-long", Records(16, 272) + ":00000001FF\n", 17},
-        {"high-address", ":020000040001F9\n" + good, 1},
-        {"no-data", "# nothing here\n:00000001FF\n", 2},
-    };
-    for (const Case& c : cases) {
-        const std::string path = dir.Write(c.name + ".hex", c.content);
-        const CommandResult run = Gpakcfg(state, {}, {"-t", "nvm", "-w", path});
-        EXPECT_EQ(run.status, 255) << c.name;
-        EXPECT_EQ(run.out, kBanner) << c.name;
-        const std::regex one_line("gpakcfg: " + path + ":" + std::to_string(c.line) + ": [^\n]+\n");
-        EXPECT_TRUE(std::regex_match(run.err, one_line)) << c.name << ": " << run.err;
+    std::string image;  // a memory image as raw bytes
+    for (unsigned i = 0; i < 256; ++i) {
+        image += static_cast<char>(i * 7 & 0xFF);
     }
-    EXPECT_EQ(ReadFile(trace), "");
+    const std::vector<std::tuple<std::string, std::string, int>> damaged = {
+        {"FormFeed", hidden("\f"), 8},
+        {"VerticalTab", hidden("\v"), 8},
+        {"NoBreakSpace", hidden("\xC2\xA0"), 8},
+        {"ZeroWidthSpace", hidden("\xE2\x80\x8B"), 8},
+        {"StrayLetter", hidden("x"), 8},
+        {"Flipped", flipped, 4},
+        {"NonHex", non_hex, 2},
+        {"Swapped", swapped, 6},
+        {"Nul", good.substr(0, 100) + std::string(1, '\0') + good.substr(101), 2},
+        {"CutShort", good.substr(0, 76 * 5), 5},
+        {"CutInARecord", good.substr(0, 76 * 5 + 30), 6},
+        {"TooLong", HexRecords(16, 272) + ":00000001FF\n", 17},
+        {"HighAddress", ":020000040001F9\n" + good, 1},
+        {"NoData", "# nothing here\n:00000001FF\n", 2},
+        {"Empty", "", 1},
+        // Refused with the srec_cat command that converts them.
+        {"SRecords", "S113000000070E151C232A31383F464D545B6269A4\nS9030000FC\n", 1},
+        {"Binary", image, 1},
+    };
+    std::vector<Refusal> cases;
+    for (const auto& [name, content, line] : damaged) {
+        cases.push_back({name,
+                         {"-t", "nvm", "-w", "FILE"},
+                         content,
+                         "gpakcfg: FILE:" + std::to_string(line) + ": [^\n]+\n"});
+    }
+    return cases;
 }
 
-// A device was read before (on an I2C node a read is a bus transfer), and
-// the file of -w or --verify was replaced by --save.
-TEST_F(EndToEndFiles, DevicesAndTheInputFileGivenToSaveAreNowRefusedBeforeTheBus) {
-    const std::string master = dir.Write("master.hex", Records(16) + ":00000001FF\n");
-    ASSERT_EQ(symlink(master.c_str(), dir.Path("soft.hex").c_str()), 0);
-    ASSERT_EQ(link(master.c_str(), dir.Path("hard.hex").c_str()), 0);
-    const std::string device = ": a character device, not a hex record file: nothing was read";
+std::vector<Refusal> Refusals() {
+    const std::string one_line = "gpakcfg: [^\n]+\n";
+    const std::string device =
+        ": a character device, not a hex record file: nothing was read from it\n";
+    std::vector<Refusal> cases = {
+        {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
+        {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
+        {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
+        {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
+        {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
+        {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
+        {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
+        {"MissingFile",
+         {"-t", "nvm", "-w", "FILE"},
+         {},
+         "Config file open error: No such file or directory\n"},
+        {"Directory", {"-t", "nvm", "-w", "/"}, {}, "Config file read error: Is a directory\n"},
+        {"CharacterDeviceToWrite",
+         {"-t", "eeprom", "-w", "/dev/zero"},
+         {},
+         "gpakcfg: /dev/zero" + device},
+        {"CharacterDeviceToVerify",
+         {"-t", "nvm", "--verify", "/dev/null"},
+         {},
+         "gpakcfg: /dev/null" + device},
+    };
+    for (Refusal& damaged : DamagedFiles()) {
+        cases.push_back(std::move(damaged));
+    }
+    return cases;
+}
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class Refused : public BenchTest, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refused, NothingIsSent) {
+    const Refusal& c = GetParam();
+    const std::string file = bench.Path(c.name + ".hex");
+    if (c.content) {
+        bench.Write(c.name + ".hex", *c.content);
+    }
+    Strings args = c.args;
+    std::replace(args.begin(), args.end(), std::string("FILE"), file);
+    const std::string err = std::regex_replace(c.err, std::regex("FILE"), file);
+    const RunResult run = bench.Gpakcfg(args);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_TRUE(std::regex_match(run.err, std::regex(err))) << run.err;
+    EXPECT_TRUE(run.transfers.empty());
+    EXPECT_EQ(run.Chip().nvm, gpaksim::DefaultChip().nvm);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusals()),
+                         [](const testing::TestParamInfo<Refusal>& info) {
+                             return info.param.name;
+                         });
+
+// The file of -w or --verify was replaced by --save: now refused, however
+// it is spelled or linked, and the file stays as it was.
+TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
+    const std::string content = HexRecords(16) + ":00000001FF\n";
+    const std::string master = bench.Write("master.hex", content);
+    const std::string soft = bench.Path("soft.hex");
+    const std::string hard = bench.Path("./hard.hex");
+    ASSERT_EQ(symlink(master.c_str(), soft.c_str()), 0);
+    ASSERT_EQ(link(master.c_str(), hard.c_str()), 0);
     const std::string same = ": the read-back would replace it; save to another file\n";
     const std::pair<Strings, std::string> cases[] = {
-        {{"-t", "eeprom", "-w", "/dev/zero"}, "gpakcfg: /dev/zero" + device + " from it\n"},
-        {{"-t", "nvm", "--verify", "/dev/null"}, "gpakcfg: /dev/null" + device + " from it\n"},
         {{"-t", "nvm", "-w", master, "--save", master},
          "gpakcfg: --save " + master + ": the same file as -w " + master + same},
-        {{"-t", "nvm", "--save", dir.Path("./hard.hex"), "-w", master},
-         "gpakcfg: --save " + dir.Path("./hard.hex") + ": the same file as -w " + master + same},
-        {{"-t", "nvm", "--verify", master, "--save", dir.Path("soft.hex")},
-         "gpakcfg: --save " + dir.Path("soft.hex") + ": the same file as --verify " + master +
-             same},
+        {{"-t", "nvm", "--save", hard, "-w", master},
+         "gpakcfg: --save " + hard + ": the same file as -w " + master + same},
+        {{"-t", "nvm", "--verify", master, "--save", soft},
+         "gpakcfg: --save " + soft + ": the same file as --verify " + master + same},
     };
     for (const auto& [args, err] : cases) {
-        const CommandResult run = Gpakcfg(state, {}, args);
+        const RunResult run = bench.Gpakcfg(args);
         EXPECT_EQ(run.status, 255) << err;
         EXPECT_EQ(run.out, kBanner) << err;
         EXPECT_EQ(run.err, err);
+        EXPECT_TRUE(run.transfers.empty());
     }
-    EXPECT_EQ(ReadFile(master), Records(16) + ":00000001FF\n");
-    EXPECT_EQ(ReadFile(trace), "");
+    EXPECT_EQ(ReadFile(master), content);
 }
 
 TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     // Make the chip's NVM our own first, then save it, then program the
     // saved file into a fresh chip.
-    const std::string made = dir.Write("made.hex", Records(8) + ":00000001FF\n");
-    ASSERT_EQ(Gpakcfg(state, {}, {"-t", "nvm", "-w", made}).status, 0);
-    const std::string backup = dir.Path("backup.hex");
-    const CommandResult save = Gpakcfg(state, {}, {"-t", "nvm", "--save", backup});
+    const std::string made = bench.Write("made.hex", HexRecords(8) + ":00000001FF\n");
+    ASSERT_EQ(bench.Gpakcfg({"-t", "nvm", "-w", made}).status, 0);
+    const std::string backup = bench.Path("backup.hex");
+    const RunResult save = bench.Gpakcfg({"-t", "nvm", "--save", backup});
     ASSERT_EQ(save.status, 0) << save.err;
-    const std::string memory = LastTable(save.out);
-    ASSERT_EQ(memory.size(), 512u);
+    EXPECT_EQ(save.ReadBack(), save.Chip().nvm);
 
-    const std::string fresh = dir.Path("fresh.state");
-    const CommandResult program = Gpakcfg(fresh, {}, {"-t", "nvm", "-w", backup});
+    SimBench fresh;
+    const RunResult program = fresh.Gpakcfg({"-t", "nvm", "-w", backup});
     EXPECT_EQ(program.status, 0) << program.err;
-    EXPECT_EQ(LastTable(program.out), memory);
-    EXPECT_EQ(LastTable(Gpakcfg(fresh, {}, {"-t", "nvm"}).out), memory);
+    EXPECT_EQ(program.Chip().nvm, save.Chip().nvm);
+    EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm"}).ReadBack(), save.Chip().nvm);
 
     // Saved again, the file is the same, byte for byte.
-    const std::string again = dir.Path("again.hex");
-    EXPECT_EQ(Gpakcfg(fresh, {}, {"-t", "nvm", "--save", again}).status, 0);
+    const std::string again = bench.Path("again.hex");
+    EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm", "--save", again}).status, 0);
     EXPECT_EQ(ReadFile(again), ReadFile(backup));
 }
 
 // Run as root in /tmp, --save through another user's link replaced the
 // file it names, where the kernel would not follow that link.
 TEST_F(EndToEndFiles, SaveNowRefusesAnotherUsersLinkInAStickyDirectory) {
-    const std::string shared = dir.Path("tmp");
-    const std::string system = dir.Write("system.conf", "kept\n");
+    const std::string shared = bench.Path("tmp");
+    const std::string system = bench.Write("system.conf", "kept\n");
     const std::string board = shared + "/board-before.hex";
     ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
@@ -181,7 +199,7 @@ TEST_F(EndToEndFiles, SaveNowRefusesAnotherUsersLinkInAStickyDirectory) {
     if (geteuid() != 0 || lchown(board.c_str(), 65534, 65534) != 0) {
         GTEST_SKIP() << "needs root, to leave a link of another user";
     }
-    const CommandResult run = Gpakcfg(state, {}, {"-t", "nvm", "--save", board});
+    const RunResult run = bench.Gpakcfg({"-t", "nvm", "--save", board});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "gpakcfg: " + board + ": not saved: the symbolic link " + board +
                            " belongs to another user (uid 65534) in the sticky world-writable "
@@ -192,12 +210,12 @@ TEST_F(EndToEndFiles, SaveNowRefusesAnotherUsersLinkInAStickyDirectory) {
 }
 
 TEST_F(EndToEndFiles, AnIncompleteReadBackLeavesTheBackupAsItWas) {
-    const std::string backup = dir.Write("backup.hex", "the last good backup\n");
-    const CommandResult run =
-        Gpakcfg(state, {"--nack", "0x0a:0x50"}, {"-t", "nvm", "--save", backup});
+    const std::string backup = bench.Write("backup.hex", "the last good backup\n");
+    const RunResult run = bench.Gpakcfg({"-t", "nvm", "--save", backup}, {"--nack", "0x0a:0x50"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadFile(backup), "the last good backup\n");
-    EXPECT_NE(run.err.find("gpakcfg: " + backup + ": not saved: "), std::string::npos);
+    EXPECT_TRUE(Contains(run.err, "gpakcfg: " + backup + ": not saved: "));
 }
 
 }  // namespace
+}  // namespace gpaktest

@@ -1,166 +1,116 @@
 // The built gpakcfg run as a user runs it, through the gpak-sim launcher:
-// standard output, standard error, exit status and the bus trace.
+// what it prints, its exit status, the bus and the chip afterwards.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <set>
 
-#include "run_command.h"
+#include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
 
-using gpaktest::CommandResult;
-using gpaktest::DumpRow;
-using gpaktest::ReadFile;
-using gpaktest::RunCommand;
-using Strings = std::vector<std::string>;
+class EndToEnd : public BenchTest {};
 
-const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
-
-struct TraceLine {
-    double time_s = 0;
-    std::string transfer;  // without the time
-};
-
-class EndToEnd : public testing::Test {
-protected:
-    // gpakcfg ARGS under the launcher with SIM options, state and trace in
-    // this test's directory.
-    CommandResult Gpakcfg(const Strings& sim, const Strings& args) {
-        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace};
-        argv.insert(argv.end(), sim.begin(), sim.end());
-        argv.push_back("--");
-        argv.push_back(GPAKCFG_BIN);
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
+TEST_F(EndToEnd, UsageWithoutArgumentsOrWithHelp) {
+    for (const Strings& args : {Strings{}, Strings{"--help"}}) {
+        const RunResult usage = bench.Gpakcfg(args);
+        EXPECT_EQ(usage.status, 0);
+        EXPECT_TRUE(
+            Contains(usage.out, "Usage: " + kGpakcfg + " [-t TYPE] [-w FILE] [-c CODE] \n"));
+        EXPECT_TRUE(usage.transfers.empty());
     }
-
-    std::vector<TraceLine> Trace() const {
-        std::vector<TraceLine> lines;
-        std::istringstream in(ReadFile(trace));
-        std::string line;
-        while (std::getline(in, line)) {
-            TraceLine parsed;
-            std::istringstream fields(line);
-            fields >> parsed.time_s;
-            std::getline(fields >> std::ws, parsed.transfer);
-            lines.push_back(parsed);
-        }
-        return lines;
-    }
-
-    Strings Transfers() const {
-        Strings lines;
-        for (const TraceLine& line : Trace()) {
-            lines.push_back(line.transfer);
-        }
-        return lines;
-    }
-
-    gpaktest::TempDir dir;
-    std::string state = dir.Path("chip.state");
-    std::string trace = dir.Path("bus.trace");
-};
-
-TEST_F(EndToEnd, CommandLineMistakes) {
-    const CommandResult usage = Gpakcfg({}, {});
-    EXPECT_EQ(usage.status, 0);
-    EXPECT_NE(usage.out.find("Usage: " GPAKCFG_BIN " [-t TYPE] [-w FILE] [-c CODE] \n"),
-              std::string::npos);
-
-    const CommandResult type = Gpakcfg({}, {"-t", "x", "-w", kExample});
-    EXPECT_EQ(type.status, 255);
-    EXPECT_EQ(type.err, "Type is not specified.");
-    EXPECT_EQ(ReadFile(trace), "");
 }
 
 TEST_F(EndToEnd, ReadsTheNvmAtControlCodeF) {
-    const CommandResult run = Gpakcfg({"--code", "15"}, {"-t", "nvm", "-c", "F"});
+    const RunResult run = bench.Gpakcfg({"-t", "nvm", "-c", "F"}, {"--code", "15"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    Strings expected;
-    for (int page = 0; page < 16; ++page) {
-        char line[64];
-        std::snprintf(line, sizeof line, "0x7A W %02x; 0x7A R 16 ACK", page << 4);
-        expected.push_back(line);
+    EXPECT_EQ(run.ReadBack(), run.Chip().nvm);
+    EXPECT_EQ(run.ReadBack()[0xCA] & 0x0F, 0xF);  // byte 0xCA holds the code
+    EXPECT_EQ(run.transfers.size(), 16u);
+    for (const auto& transfer : run.transfers) {
+        EXPECT_EQ(transfer.Address(), "0x7A") << transfer.text;
+        EXPECT_TRUE(transfer.Acked()) << transfer.text;
     }
-    EXPECT_EQ(Transfers(), expected);
-    // Byte 0xCA holds the code: row 0x0C, digits 20 and 21.
-    EXPECT_EQ(DumpRow(run.out, 0x0C).substr(21, 1), "f");
 }
 
-TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedReadBack) {
-    const CommandResult absent = Gpakcfg({"--absent"}, {"-t", "reg"});
+TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRun) {
+    const RunResult absent = bench.Gpakcfg({"-t", "reg"}, {"--absent"});
     EXPECT_EQ(absent.status, 1);
     EXPECT_EQ(absent.err,
               "gpakcfg: /dev/i2c-1: page 0x00 read from 0x08 failed: the chip did not acknowledge "
               "(Remote I/O error); the table shows zeros from row 0x00\n");
-    for (int row = 0; row < 16; ++row) {
-        EXPECT_EQ(DumpRow(absent.out, row), std::string(32, '0'));
-    }
-    // The node is now opened once, for the bus's check, with a hint.
-    const CommandResult no_node = Gpakcfg({"--no-node"}, {"-t", "reg"});
+    EXPECT_EQ(absent.ReadBack(), Image{});
+    // The node is opened once, for the bus's check, with a hint.
+    const RunResult no_node = bench.Gpakcfg({"-t", "reg"}, {"--no-node"});
     EXPECT_EQ(no_node.status, 1);
     EXPECT_EQ(no_node.err.find("Device open error: No such file or directory\n"
                                "gpakcfg: /dev/i2c-1: no such bus: enable I2C"),
               0u);
-    EXPECT_NE(no_node.err.find("\ngpakcfg: /dev/i2c-1: nothing was read from 0x08; the table "
-                               "shows zeros\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(
+        no_node.err, "\ngpakcfg: /dev/i2c-1: nothing was read from 0x08; the table shows zeros\n"));
+    // A programming run says no page is complete and sends nothing.
+    const RunResult write = bench.Gpakcfg({"-t", "nvm", "-w", kExample}, {"--no-node"});
+    EXPECT_EQ(write.status, 1);
+    EXPECT_FALSE(Contains(write.out, "complete"));
+    EXPECT_EQ(write.err.find("Device open error: No such file or directory\n"), 0u) << write.err;
+    EXPECT_TRUE(write.transfers.empty());
+    // The same for another bus than the simulated one.
+    const RunResult other = bench.Gpakcfg({"-t", "nvm", "-w", kExample, "--bus", "7"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_TRUE(Contains(other.err, "/dev/i2c-7: no such bus"));
+    EXPECT_TRUE(other.transfers.empty());
+    EXPECT_EQ(bench.Chip().nvm, gpaksim::DefaultChip().nvm);
 }
 
+// An NVM run at control code 1: its transfers all acknowledged but the
+// one-byte read at 0x00 before the erase, where no chip answers.
+testing::AssertionResult AllAckedButAtControlCode0(const RunResult& run) {
+    for (std::size_t i = 0; i < run.transfers.size(); ++i) {
+        const TraceLine& transfer = run.transfers[i];
+        if (transfer.Acked() == (i == 1)) {
+            return testing::AssertionFailure() << i << ": " << transfer.text;
+        }
+    }
+    if (run.transfers.size() < 2 || run.transfers[1].text != "0x00 W 00 NACK") {
+        return testing::AssertionFailure() << "no one-byte read at 0x00 second";
+    }
+    return testing::AssertionSuccess();
+}
+
+// Over the chip's own configuration, so that a page left unerased shows.
 TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
-    const CommandResult run = Gpakcfg({"--virtual-time"}, {"-t", "nvm", "-w", kExample});
+    const RunResult run = bench.Gpakcfg({"-t", "nvm", "-w", kExample});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, ReadFile(std::string(GPAKCFG_GOLDEN) + "/nvm-write.out"));
-
-    const auto lines = Trace();
-    ASSERT_EQ(lines.size(), 2u + 16 + 1 + 16 + 1 + 16);
-    // Before the erase: a chip answers at control code 1, and none at 0.
-    EXPECT_EQ(lines[0].transfer, "0x08 W 00; 0x08 R 1 ACK");
-    EXPECT_EQ(lines[1].transfer, "0x00 W 00 NACK");
-    for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_EQ(lines[2 + i].transfer.substr(0, 12),
-                  "0x08 W e3 8" + std::string(1, "0123456789abcdef"[i]));
-        EXPECT_EQ(lines[19 + i].transfer.substr(0, 4), "0x02");
-        EXPECT_EQ(lines[19 + i].transfer.size(), std::string("0x02 W").size() + 17 * 3 + 4);
-        EXPECT_EQ(lines[36 + i].transfer.substr(0, 4), "0x0A");
-    }
-    EXPECT_EQ(lines[18].transfer, "0x08 W c8 02 ACK");
-    EXPECT_EQ(lines[35].transfer, "0x00 W c8 02 ACK");
-    EXPECT_DOUBLE_EQ(lines.back().time_s, 2.32);
+    EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1));
+    EXPECT_TRUE(AllAckedButAtControlCode0(run));
+    ASSERT_FALSE(run.transfers.empty());
+    EXPECT_DOUBLE_EQ(run.transfers.back().time_s, 2.32);  // every pause, in virtual time
 
     // A separate run later reads what the first one programmed.
-    const CommandResult dump = Gpakcfg({}, {"-t", "nvm"});
+    const RunResult dump = bench.Gpakcfg({"-t", "nvm"});
     EXPECT_EQ(dump.status, 0);
-    const std::string file_section = run.out.substr(0, run.out.find("Erase"));
-    for (int row = 0; row < 16; ++row) {
-        std::string expected = DumpRow(file_section, row);
-        if (row == 0x0C) {
-            expected[21] = '1';  // byte 0xCA takes the control code
-        }
-        EXPECT_EQ(DumpRow(dump.out, row), expected) << row;
-    }
+    EXPECT_EQ(dump.ReadBack(), FileImage(kExample, 1));
 }
 
+// A chip at code 2 answers only at its own addresses: all acknowledged.
 TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
-    const CommandResult run =
-        Gpakcfg({"--virtual-time", "--code", "2"}, {"-t", "eeprom", "-w", kExample, "-c", "2"});
+    const RunResult run =
+        bench.Gpakcfg({"-t", "eeprom", "-w", kExample, "-c", "2"}, {"--code", "2"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("Addr 0x13\n"), std::string::npos);
-    Strings addresses;
-    for (const std::string& line : Transfers()) {
-        addresses.push_back(line.substr(0, 4));
+    EXPECT_TRUE(Contains(run.out, "Addr 0x13\n"));
+    EXPECT_EQ(run.Chip().eeprom, FileImage(kExample));
+    EXPECT_EQ(run.ReadBack(), run.Chip().eeprom);
+    EXPECT_TRUE(run.AllAcked());
+    std::set<std::string> addresses;
+    for (const auto& transfer : run.transfers) {
+        addresses.insert(transfer.Address());
     }
-    Strings expected(18, "0x10");  // the probe, the erase and its reset
-    expected.resize(34, "0x13");
-    expected.push_back("0x10");
-    expected.resize(51, "0x13");
-    EXPECT_EQ(addresses, expected);
+    EXPECT_EQ(addresses, (std::set<std::string>{"0x10", "0x13"}));
 }
 
 // Standard error now names the page, the device address and the cause.
@@ -171,28 +121,15 @@ TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndNowSaysWhereAndWhy) {
         std::string addr;
     };
     for (const Case& c : {Case{"eeprom", "0x0b:0x50", "0x0B"}, Case{"nvm", "0x02:0x50", "0x02"}}) {
-        const CommandResult run =
-            Gpakcfg({"--virtual-time", "--nack", c.nack}, {"-t", c.type, "-w", kExample});
+        const RunResult run = bench.Gpakcfg({"-t", c.type, "-w", kExample}, {"--nack", c.nack});
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find("Page 0x05 : error & stoped\n\nChip configration data."),
-                  std::string::npos);
-        EXPECT_EQ(run.out.find("Page 0x06 : "), run.out.rfind("Page 0x06 : "));  // erase only
+        EXPECT_TRUE(Contains(run.out, "Page 0x05 : error & stoped\n\nChip configration data."));
+        EXPECT_EQ(Occurrences(run.out, "Page 0x06 : "), 1u);  // erase only
         EXPECT_EQ(run.err.find("gpakcfg: /dev/i2c-1: page 0x05 write to " + c.addr +
                                " failed: the chip did not acknowledge (Remote I/O error)\n"),
                   0u)
             << run.err;
     }
-}
-
-TEST_F(EndToEnd, UnusableFilesSendNothing) {
-    for (const std::string& file :
-         {dir.Path("missing.hex"), dir.Path(""), dir.Write("e.hex", "")}) {
-        const CommandResult run = Gpakcfg({}, {"-t", "nvm", "-w", file});
-        EXPECT_EQ(run.status, 255) << file;
-        EXPECT_FALSE(run.err.empty());
-        EXPECT_EQ(run.out.find("Configration"), std::string::npos);
-    }
-    EXPECT_EQ(ReadFile(trace), "");
 }
 
 // A program the simulator cannot be preloaded into would talk to the real
@@ -217,34 +154,28 @@ TEST_F(EndToEnd, LauncherRefusesProgramsThePreloadCannotReach) {
     };
     for (const Case& c : {Case{"static", no_loader, "statically linked"},
                           Case{"foreign", other_machine, "built for another machine"}}) {
-        const std::string program = dir.Write(c.name, c.content);
+        const std::string program = bench.Write(c.name, c.content);
         ASSERT_EQ(chmod(program.c_str(), 0755), 0);
-        const CommandResult run = RunCommand(
-            {GPAKSIM_BIN, "--state", state, "--trace", trace, "--", program, "-t", "nvm"});
+        const RunResult run = bench.Run(Launch({program, "-t", "nvm"}));
         EXPECT_EQ(run.status, 126) << c.name;
         const std::string refusal =
             "gpak-sim: cannot simulate the bus for " + program + ": it is " + c.reason;
         EXPECT_EQ(run.err.find(refusal), 0u) << run.err;
+        EXPECT_TRUE(run.transfers.empty());
     }
-    EXPECT_EQ(ReadFile(trace), "");
 }
 
 // Real time: the one run here that waits for the chip as a bench would.
+// The chip refuses everything while it is busy: a pause cut short shows.
 TEST_F(EndToEnd, RealTimeProgrammingTakesTheChipsPauses) {
-    const auto start = std::chrono::steady_clock::now();
-    const CommandResult run = Gpakcfg({}, {"-t", "nvm", "-w", kExample});
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    const RunResult run = bench.Run(Launch::Gpakcfg({"-t", "nvm", "-w", kExample}).RealTime());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_GE(wall.count(), 2.32);
-    EXPECT_LT(wall.count(), 4.0);
-    const auto lines = Trace();
-    ASSERT_EQ(lines.size(), 52u);
-    EXPECT_EQ(lines[1].transfer, "0x00 W 00 NACK");  // no chip at control code 0
-    for (const TraceLine& line : lines) {
-        if (&line != &lines[1]) {
-            EXPECT_EQ(line.transfer.substr(line.transfer.size() - 4), " ACK");
-        }
-    }
+    EXPECT_GE(run.seconds, 2.32);
+    EXPECT_LT(run.seconds, 4.0);
+    EXPECT_FALSE(run.transfers.empty());
+    EXPECT_TRUE(AllAckedButAtControlCode0(run));
+    EXPECT_EQ(run.Chip().nvm, FileImage(kExample, 1));
 }
 
 }  // namespace
+}  // namespace gpaktest

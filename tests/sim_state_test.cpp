@@ -62,7 +62,7 @@ TEST(SimState, MemoriesPersistInTheStateFile) {
     EXPECT_EQ(errno, EIO);
 }
 
-TEST(SimState, FormatReadsBackAndKeepsItsLength) {
+TEST(SimState, FormatReadsBack) {
     gpaksim::SimState state;
     state.chip.eeprom[0x42] = 0x99;
     state.chip.pointers = {0x10, 0, 0x20, 0x30};
@@ -79,7 +79,6 @@ TEST(SimState, FormatReadsBackAndKeepsItsLength) {
     parsed = gpaksim::ParseState(text, false);
     ASSERT_TRUE(parsed.ok);
     EXPECT_EQ(parsed.state.chip.busy_until_ns, 0);
-    EXPECT_EQ(gpaksim::FormatState(gpaksim::SimState{}, true).size(), text.size());
     // A file written by hand, with comments and without the pointers line.
     std::string hand = "# by hand\n";
     for (const char* name : {"registers", "nvm", "eeprom"}) {

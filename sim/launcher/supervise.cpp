@@ -10,46 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/terminating_signals.h"
 #include "launch_options.h"
 
 namespace gpaksim::launcher {
 
 namespace {
 
-// What ends a process by default and comes from outside it: a terminal, a
-// dropped connection, a supervisor, a timer, a lost reader, a limit; and
-// the real-time signals. Those that report a fault of the launcher itself
-// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) are left as
-// they are: a handler that returns would only meet the fault again.
-constexpr int kForwarded[] = {
-    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,   SIGALRM,
-    SIGUSR1,   SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
-#ifdef SIGIO
-    SIGIO,  // also SIGPOLL on Linux
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-};
-
-template <typename Fn>
-void ForEachForwarded(Fn fn) {
-    for (const int signal : kForwarded) {
-        fn(signal);
-    }
-    // SIGRTMIN leaves out those the C library keeps for itself.
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
-        fn(signal);
-    }
-}
-
 sigset_t ForwardedSet() {
     sigset_t set;
     sigemptyset(&set);
-    ForEachForwarded([&set](int signal) { sigaddset(&set, signal); });
+    common::ForEachTerminatingSignal([&set](int signal) { sigaddset(&set, signal); });
     return set;
 }
 
@@ -102,7 +73,7 @@ void ForwardSignals() {
     forward.sa_sigaction = Forward;
     forward.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&forward.sa_mask);
-    ForEachForwarded([&forward](int signal) {
+    common::ForEachTerminatingSignal([&forward](int signal) {
         struct sigaction previous {};
         if (sigaction(signal, nullptr, &previous) == 0 &&
             ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_IGN)) {

@@ -9,55 +9,20 @@
 #include <cstdlib>
 
 #include "cli/output.h"
+#include "common/terminating_signals.h"
 
 namespace cli {
 
 namespace {
 
-struct Named {
-    int number;
-    const char* name;
-};
-
-#define GPAKCFG_SIGNAL(sig) \
-    { sig, #sig }
-// What ends a run from outside: a terminal, a dropped connection, a
-// supervisor, a timer, a lost reader, a limit; and the real-time signals.
-constexpr Named kSignals[] = {
-    GPAKCFG_SIGNAL(SIGINT),    GPAKCFG_SIGNAL(SIGTERM),   GPAKCFG_SIGNAL(SIGHUP),
-    GPAKCFG_SIGNAL(SIGQUIT),   GPAKCFG_SIGNAL(SIGPIPE),   GPAKCFG_SIGNAL(SIGALRM),
-    GPAKCFG_SIGNAL(SIGUSR1),   GPAKCFG_SIGNAL(SIGUSR2),   GPAKCFG_SIGNAL(SIGXCPU),
-    GPAKCFG_SIGNAL(SIGXFSZ),   GPAKCFG_SIGNAL(SIGVTALRM), GPAKCFG_SIGNAL(SIGPROF),
-#ifdef SIGIO
-    GPAKCFG_SIGNAL(SIGIO),  // also SIGPOLL on Linux
-#endif
-#ifdef SIGPWR
-    GPAKCFG_SIGNAL(SIGPWR),
-#endif
-#ifdef SIGSTKFLT
-    GPAKCFG_SIGNAL(SIGSTKFLT),
-#endif
-};
-#undef GPAKCFG_SIGNAL
-
-// The C library keeps the lowest real-time signals for itself.
+// Kept apart from the table: SIGRTMIN is a call, which a handler avoids.
 const int kRealTimeMin = SIGRTMIN;
 const int kRealTimeMax = SIGRTMAX;
-
-template <typename Fn>
-void ForEachHeld(Fn fn) {
-    for (const Named& signal : kSignals) {
-        fn(signal.number);
-    }
-    for (int number = kRealTimeMin; number <= kRealTimeMax; ++number) {
-        fn(number);
-    }
-}
 
 sigset_t HeldSet() {
     sigset_t set;
     sigemptyset(&set);
-    ForEachHeld([&set](int number) { sigaddset(&set, number); });
+    common::ForEachTerminatingSignal([&set](int number) { sigaddset(&set, number); });
     return set;
 }
 
@@ -83,7 +48,7 @@ public:
     }
     // SIGINT, SIGRTMIN+3, "signal 99".
     void AddSignalName(int number) {
-        for (const Named& signal : kSignals) {
+        for (const common::NamedSignal& signal : common::kTerminatingSignals) {
             if (signal.number == number) {
                 Add(signal.name);
                 return;
@@ -164,12 +129,20 @@ void TakeFileSizeLimitAsWriteError() {
     sigaction(SIGXFSZ, &action, nullptr);
 }
 
+int CaughtSignal() { return g_caught; }
+
+std::string SignalName(int number) {
+    Text name;
+    name.AddSignalName(number);
+    return name.Get();
+}
+
 ProgrammingWindow::ProgrammingWindow() {
     struct sigaction action {};
     action.sa_sigaction = OnSignal;
     action.sa_flags = SA_SIGINFO | SA_RESTART;  // transfers and writes go on; pauses are resumed
     action.sa_mask = HeldSet();
-    ForEachHeld([&action](int number) {
+    common::ForEachTerminatingSignal([&action](int number) {
         sigaction(number, nullptr, &g_previous.at(static_cast<std::size_t>(number)));
         // One the run was started to ignore (nohup, a background job) stays ignored.
         if (!Ignored(g_previous.at(static_cast<std::size_t>(number)))) {
@@ -184,7 +157,7 @@ ProgrammingWindow::~ProgrammingWindow() {
     if (g_caught != 0) {
         return;
     }
-    ForEachHeld([](int number) {
+    common::ForEachTerminatingSignal([](int number) {
         sigaction(number, &g_previous.at(static_cast<std::size_t>(number)), nullptr);
     });
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <csignal>
+#include <string>
 
 namespace cli {
 
@@ -44,6 +45,12 @@ public:
 private:
     sigset_t previous_{};
 };
+
+// The first signal caught in the window; 0 when none was.
+int CaughtSignal();
+
+// The name of a signal: "SIGINT", "SIGRTMIN+3", "signal 99".
+std::string SignalName(int number);
 
 // When a signal was caught: says on standard error how the run ended
 // (outcome), finishes the output and ends the process by the signal's

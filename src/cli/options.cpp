@@ -121,6 +121,24 @@ const std::vector<Option>& Table() {
              d.settings.action = Action::kScan;
              return std::string();
          }},
+        {nullptr, "--set", "ADDR=HEX",
+         "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
+         [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},
+        {nullptr, "--skip-identical", nullptr,
+         "--skip-identical neither erases nor writes a memory that holds FILE.",
+         [](Draft& d, const std::string&) {
+             d.settings.skip_identical = true;
+             return std::string();
+         }},
+        {nullptr, "--log", "FILE", "--log FILE appends a line of JSON about the run to FILE.",
+         [](Draft& d, const std::string& v) {
+             d.settings.log_file = v;
+             return std::string();
+         }},
+        // Looked for before the parse (quiet.cpp), so that it holds for a
+        // command line that is refused too.
+        {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.",
+         [](Draft&, const std::string&) { return std::string(); }},
         {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
          TakeUsage},
         {nullptr, "--version", nullptr, nullptr,

@@ -10,6 +10,7 @@
 
 #include "cli/chips.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -154,6 +155,9 @@ void NoteFileCode(const Settings& settings, const ConfigImage& file) {
 }
 
 bool ChipReady(const Settings& settings) {
+    if (WrittenCode(settings) != settings.code) {
+        Record().new_code = WrittenCode(settings);
+    }
     const ProbeResult chip = ProbeChip(settings.code);
     if (!chip.Answered()) {
         if (NotAcknowledged(chip)) {

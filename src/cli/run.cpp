@@ -4,9 +4,12 @@
 
 #include "cli/chips.h"
 #include "cli/cli.h"
+#include "cli/log_file.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/quiet.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
 #include "config_file/save.h"
 #include "i2c/i2c.h"
 
@@ -35,6 +38,7 @@ Reading ReadAndSave(const cli::Settings& settings, ConfigImage& image) {
 
 int ReadRun(const cli::Settings& settings) {
     ConfigImage image{};
+    cli::Record().action = "read";
     const Reading reading = ReadAndSave(settings, image);
     return reading.complete && reading.saved ? kExitOk : kExitFailed;
 }
@@ -45,9 +49,12 @@ int VerifyRun(const cli::Settings& settings) {
     if (!LoadConfigFile(*settings.verify_file, expected)) {
         return kExitUsage;
     }
+    cli::ApplyByteSets(settings.set_bytes, expected);
     ApplyControlCode(settings.code, settings.type, expected);
+    cli::Record().action = "verify";
     ConfigImage image{};
     const Reading reading = ReadAndSave(settings, image);
+    cli::RecordSent(expected, reading.complete);
     const bool same =
         reading.complete &&
         cli::ReportVerified(DeviceAddress(settings.code, settings.type), expected, image);
@@ -55,11 +62,15 @@ int VerifyRun(const cli::Settings& settings) {
 }
 
 int Run(int argc, char* argv[]) {
+    cli::StartRecord();
+    const cli::ParsedSettings parsed = cli::ParseSettings(argc, argv);
+    const bool runs = parsed.settings.action == cli::Action::kRun ||
+                      parsed.settings.action == cli::Action::kScan;
+    const cli::QuietOutput quiet(runs && cli::AsksForQuiet(argc, argv));
     std::printf("GreenPAK configuration utility\n");
     std::printf("gpakcfg %s\n", GPAKCFG_VERSION);
     std::printf("\n");
 
-    const cli::ParsedSettings parsed = cli::ParseSettings(argc, argv);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "gpakcfg: %s\n", parsed.error.c_str());
         return kExitUsage;
@@ -72,10 +83,8 @@ int Run(int argc, char* argv[]) {
     if (settings.action == cli::Action::kVersion) {
         return kExitOk;
     }
-    if (settings.action == cli::Action::kScan) {
-        return cli::ScanRun(settings);
-    }
-    if (settings.type == kConfigUnset) {
+    const bool scan = settings.action == cli::Action::kScan;
+    if (settings.type == kConfigUnset && !scan) {
         std::fprintf(stderr, "Type is not specified.");
         return kExitUsage;
     }
@@ -89,10 +98,15 @@ int Run(int argc, char* argv[]) {
                      input->c_str());
         return kExitUsage;
     }
-    if (settings.write_file) {
-        return WriteRun(settings);
+    if (const std::string refusal = cli::LogRefusal(settings); !refusal.empty()) {
+        std::fprintf(stderr, "gpakcfg: %s\n", refusal.c_str());
+        return kExitUsage;
     }
-    return settings.verify_file ? VerifyRun(settings) : ReadRun(settings);
+    const int status = scan                   ? cli::ScanRun(settings)
+                       : settings.write_file  ? WriteRun(settings)
+                       : settings.verify_file ? VerifyRun(settings)
+                                              : ReadRun(settings);
+    return cli::LogRun(settings, status);
 }
 
 }  // namespace
@@ -113,6 +127,7 @@ bool ReadBack(const cli::Settings& settings, bool bus_ready, ConfigImage& image)
     }
     DumpData(image);
     std::printf("\n");
+    cli::RecordReadBack(image, complete);
     return complete;
 }
 

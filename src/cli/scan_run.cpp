@@ -7,6 +7,7 @@
 #include "cli/chips.h"
 #include "cli/cli.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -62,15 +63,14 @@ std::string ScanConflict(const Draft& draft) {
     for (const Excluded& excluded : kExcluded) {
         if (excluded.given(draft)) {
             return std::string("--scan: not with ") + excluded.option +
-                   ": it reads every control code and memory, writes nothing, and takes only "
-                   "--bus";
+                   ": it reads every control code and memory, and writes nothing";
         }
     }
     return "";
 }
 
 int ScanRun(const Settings& settings) {
-    SetDevicePath(settings.bus);
+    Record().action = "scan";
     const i2c::BusLock bus = TakeBus(DevicePath());
     if (!bus.Ready()) {
         return kExitFailed;

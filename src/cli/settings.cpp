@@ -42,6 +42,10 @@ const Conflict kConflicts[] = {
      "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
     {[](const Settings& s) { return s.new_code && s.type == kConfigNvm && !s.write_file; },
      "--new-code: only with -w FILE, which programs the NVM with the new code"},
+    {[](const Settings& s) { return s.skip_identical && !s.write_file; },
+     "--skip-identical: only with -w"},
+    {[](const Settings& s) { return s.skip_identical && s.type == kConfigReg; },
+     "--skip-identical: the registers hold live bits, so they are always written"},
 };
 
 // The parse of one command line, argument by argument.
@@ -126,6 +130,7 @@ private:
         if (!scan.empty()) {
             Refuse(scan);
         }
+        Refuse(ByteSetsRefusal(s));
     }
 
     // The first refusal is the one said.

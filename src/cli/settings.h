@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "chip/chip.h"
+#include "cli/set_bytes.h"
 
 namespace cli {
 
@@ -27,6 +29,9 @@ struct Settings {
     bool verify = true;                      // --no-verify: a write run does not compare
     std::string bus;                         // --bus: the node; /dev/i2c-1 by default
     std::optional<std::uint8_t> new_code;    // --new-code: the code an NVM run gives the chip
+    std::vector<ByteSet> set_bytes;          // --set: bytes in place of the file's
+    bool skip_identical = false;             // --skip-identical: no erase where it holds the file
+    std::optional<std::string> log_file;     // --log: a JSON line of the run appended to it
 };
 
 struct ParsedSettings {

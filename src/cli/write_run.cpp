@@ -7,6 +7,8 @@
 #include "cli/cli.h"
 #include "cli/interruption.h"
 #include "cli/report.h"
+#include "cli/run_log.h"
+#include "cli/skip_identical.h"
 #include "config_file/config_file.h"
 #include "i2c/i2c.h"
 
@@ -80,6 +82,7 @@ int WriteRun(const cli::Settings& settings) {
     if (!LoadConfigFile(*settings.write_file, image)) {
         return kExitUsage;
     }
+    cli::ApplyByteSets(settings.set_bytes, image);
     PrintHeading("Configration file.");
     DumpData(image);
     cli::NoteFileCode(settings, image);
@@ -87,14 +90,19 @@ int WriteRun(const cli::Settings& settings) {
 
     // Nor before the bus is known to be there, and this run's alone, nor
     // before the chip is known to answer where it is written, alone.
+    cli::Record().action = "write";
     const i2c::BusLock bus = cli::TakeBus(DevicePath());
     if (!bus.Ready() || !cli::ChipReady(settings)) {
         return kExitFailed;
     }
     ConfigImage sent = image;
-    const Programming programming = Program(settings, sent);
+    // A chip given another code is never left as it is.
+    const bool skipped = settings.skip_identical && cli::WrittenCode(settings) == settings.code &&
+                         cli::HoldsAlready(settings, sent);
+    const Programming programming = skipped ? Programming{true, true} : Program(settings, sent);
     if (!programming.erased) {
         // The run stops here: no read-back either, as without the bus.
+        cli::LogIfInterrupted(settings, kExitFailed);
         cli::EndIfInterrupted("the erase stopped, and nothing was written", kExitFailed);
         return kExitFailed;
     }
@@ -107,10 +115,12 @@ int WriteRun(const cli::Settings& settings) {
     const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
     const bool verified =
         compare && cli::ReportVerified(DeviceAddress(programmed.code, settings.type), sent, image);
+    cli::RecordSent(sent, compare);
     int status = written && complete && (verified || !compare) ? kExitOk : kExitFailed;
     if (settings.save_file && SaveRun(settings, complete, image) != kExitOk) {
         status = kExitFailed;
     }
+    cli::LogIfInterrupted(settings, status);
     cli::EndIfInterrupted(Outcome(written, complete, verified, settings), status);
     return status;
 }

@@ -10,6 +10,7 @@
 #include "common/unique_fd.h"
 #include "config_file/file_rules.h"
 #include "config_file/line_reader.h"
+#include "config_file/other_format.h"
 
 namespace {
 
@@ -61,6 +62,38 @@ int WaitForWriter(int fd) {
     return 0;
 }
 
+// Fills image from the file's text, or refuses it at its first fault; a
+// file without records that looks like another format is refused as such,
+// with the conversion that makes it usable.
+ConfigFileResult ReadText(const std::string& path, std::string_view text, bool regular_file,
+                          ConfigImage& image) {
+    hexfile::ImageRules rules(image);
+    hexfile::LineReader lines(text);
+    std::string error;
+    std::size_t read_to = 0;  // where the last line read ends
+    while (error.empty() && !rules.Ended()) {
+        const auto line = lines.Next();
+        if (!line) {
+            break;
+        }
+        read_to = static_cast<std::size_t>(line->data() - text.data()) + line->size();
+        error = rules.TakeLine(*line);
+    }
+    if (error.empty()) {
+        error = rules.Finish();
+    }
+    if (error.empty()) {
+        ConfigFileResult result;
+        result.records = rules.DataRecords();
+        return result;
+    }
+    image.fill(0);
+    if (const auto other = hexfile::RecogniseOtherFormat(text, read_to, path, regular_file)) {
+        return Refused(path + ":" + std::to_string(other->line), other->message);
+    }
+    return Refused(path + ":" + std::to_string(std::max(lines.LineNumber(), 1)), error);
+}
+
 }  // namespace
 
 ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
@@ -91,25 +124,5 @@ ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     if (file.too_large) {
         return Refused(path, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
     }
-
-    hexfile::ImageRules rules(image);
-    hexfile::LineReader lines(file.text);
-    std::string error;
-    while (error.empty() && !rules.Ended()) {
-        const auto line = lines.Next();
-        if (!line) {
-            break;
-        }
-        error = rules.TakeLine(*line);
-    }
-    if (error.empty()) {
-        error = rules.Finish();
-    }
-    if (!error.empty()) {
-        image.fill(0);
-        return Refused(path + ":" + std::to_string(std::max(lines.LineNumber(), 1)), error);
-    }
-    ConfigFileResult result;
-    result.records = rules.DataRecords();
-    return result;
+    return ReadText(path, file.text, S_ISREG(opened.st_mode), image);
 }

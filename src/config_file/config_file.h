@@ -30,5 +30,7 @@ struct ConfigFileResult {
 //     start address records change nothing;
 //   - the end record ends the file; without it the data fills all 256 bytes;
 //   - the file is no larger than 1 MiB.
-// Anything else is refused, and the image is left all 0x00.
+// Anything else is refused, and the image is left all 0x00. A file refused
+// before any record that looks like S-records, raw binary or UTF-16 text
+// is refused as such, with the command that converts it.
 ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image);

@@ -1,9 +1,12 @@
 #include "run_command.h"
 
 #include <fcntl.h>
+#include <ftw.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +18,86 @@
 
 namespace gpaktest {
 
+namespace {
+
+// The command line that runs argv: under the emulator of a cross build for
+// a program built for the test's own machine.
+Strings Command(const Strings& argv) {
+    using gpaksim::ProgramKind;
+    Strings command = gpaksim::Emulator();
+    const ProgramKind kind =
+        argv.empty() ? ProgramKind::kOther : gpaksim::InspectProgram(argv[0], "/proc/self/exe");
+    if (kind != ProgramKind::kDynamic && kind != ProgramKind::kStatic) {
+        command.clear();
+    }
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+}
+
+// In the child: as in a user's shell, every signal at its default and
+// none blocked, whatever the test runner ignores or blocks, and no core
+// files of the runs that end by SIGQUIT.
+void AsInAShell(const Streams& streams, const Strings& env) {
+    for (int sig = 1; sig < NSIG; ++sig) {
+        std::signal(sig, SIG_DFL);  // (refused for SIGKILL and SIGSTOP)
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = streams.out_fd >= 0
+                        ? streams.out_fd
+                        : open(streams.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(streams.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+        _exit(126);
+    }
+    for (const std::string& assignment : env) {
+        putenv(const_cast<char*>(assignment.c_str()));
+    }
+}
+
+}  // namespace
+
+pid_t StartCommand(const Strings& argv, const Streams& streams, const Strings& env) {
+    const Strings command = Command(argv);
+    std::vector<char*> args;
+    for (const std::string& arg : command) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        AsInAShell(streams, env);
+        execvp(args[0], args.data());  // the emulator from PATH; a program by its path
+        _exit(127);
+    }
+    return pid;
+}
+
+Ending WaitCommand(pid_t pid) {
+    Ending ending;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+        ending.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        ending.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + ending.signal;
+    }
+    return ending;
+}
+
+CommandResult RunCommand(const Strings& argv) {
+    const TempDir dir;
+    const Streams streams{dir.Path("out"), dir.Path("err")};
+    CommandResult result;
+    static_cast<Ending&>(result) = WaitCommand(StartCommand(argv, streams));
+    result.out = ReadFile(streams.out_path);
+    result.err = ReadFile(streams.err_path);
+    return result;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -22,11 +105,22 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-std::string DumpRow(const std::string& out, int row) {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "\n0x%02X | ", row);
-    const std::size_t at = out.rfind(prefix);
-    return at == std::string::npos ? "" : out.substr(at + 8, 32);
+Strings Lines(const std::string& text) {
+    Strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
 }
 
 TempDir::TempDir() {
@@ -40,8 +134,10 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    const std::string command = "rm -rf '" + dir_ + "'";
-    if (std::system(command.c_str()) != 0) {
+    const auto remove_entry = [](const char* path, const struct stat*, int, FTW*) {
+        return std::remove(path);
+    };
+    if (nftw(dir_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS) != 0) {
         std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
     }
 }
@@ -50,54 +146,6 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
     const std::string path = Path(name);
     std::ofstream(path, std::ios::binary) << content;
     return path;
-}
-
-CommandResult RunCommand(const std::vector<std::string>& argv) {
-    TempDir dir;
-    const std::string out_path = dir.Path("out");
-    const std::string err_path = dir.Path("err");
-    // Under an emulator, a program of the test's own machine has to be
-    // run by it (see gpaksim::Emulator); the system's programs run as they are.
-    using gpaksim::ProgramKind;
-    std::vector<std::string> command = gpaksim::Emulator();
-    const ProgramKind kind =
-        argv.empty() ? ProgramKind::kOther : gpaksim::InspectProgram(argv[0], "/proc/self/exe");
-    const bool emulated =
-        !command.empty() && (kind == ProgramKind::kDynamic || kind == ProgramKind::kStatic);
-    if (!emulated) {
-        command.clear();
-    }
-    command.insert(command.end(), argv.begin(), argv.end());
-    std::vector<char*> args;
-    for (const std::string& arg : command) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0) {
-            _exit(126);
-        }
-        if (emulated) {
-            execvp(args[0], args.data());
-        } else {
-            execv(args[0], args.data());
-        }
-        _exit(127);
-    }
-    CommandResult result;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    result.out = ReadFile(out_path);
-    result.err = ReadFile(err_path);
-    return result;
 }
 
 }  // namespace gpaktest

@@ -1,0 +1,42 @@
+// JSON text for the run log: strings escaped as JSON requires, and an
+// object built one member at a time, in the order they are added.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace json {
+
+// text as a JSON string, quotes included. The quote, the backslash and
+// every control character are escaped; valid UTF-8 passes as it is. A byte
+// that is not part of valid UTF-8 (a file name in Latin-1, say) becomes
+// \udcXX, XX the byte: the escape of Python's "surrogateescape", so that
+// os.fsencode() of the decoded string gives the original bytes back, and
+// no valid text can be mistaken for it.
+std::string Quote(std::string_view text);
+
+class Object {
+public:
+    Object& String(std::string_view key, std::string_view value);
+    Object& Number(std::string_view key, long long value);
+    // value with one digit after the point.
+    Object& Decimal(std::string_view key, double value);
+    Object& Bool(std::string_view key, bool value);
+    Object& Null(std::string_view key);
+    // value, or null when there is none.
+    Object& StringOrNull(std::string_view key, const char* value);
+    Object& NumberOrNull(std::string_view key, std::optional<long long> value);
+    // value is JSON already: an array, an object.
+    Object& Raw(std::string_view key, std::string_view value);
+
+    // The object, on one line.
+    [[nodiscard]] std::string Text() const { return text_ + "}"; }
+
+private:
+    Object& Key(std::string_view key);
+
+    std::string text_ = "{";
+};
+
+}  // namespace json

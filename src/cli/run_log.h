@@ -1,0 +1,51 @@
+// --log FILE: one line of JSON for every run that reached the bus,
+// appended to FILE with one write, so that runs on several buses can share
+// one log. The runs fill the run's record as they go; LogRun writes it.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "chip/chip.h"
+#include "cli/settings.h"
+
+namespace cli {
+
+// What a run did beyond its settings, as the log line says it.
+struct RunRecord {
+    std::chrono::system_clock::time_point started;
+    std::chrono::steady_clock::time_point clock;
+    // "read", "write", "verify" (or "scan"), set as the run turns to the
+    // bus; nullptr: it never did, and nothing is logged.
+    const char* action = nullptr;
+    std::optional<long long> new_code;  // the code the chip is given, when not -c
+    std::optional<ConfigImage> sent;    // written, or what -w would write
+    std::optional<ConfigImage> read;    // as read back, the pages not read as zeros
+    bool read_complete = false;         // all 16 pages read
+    bool compared = false;              // read compared with sent
+    bool skipped = false;               // --skip-identical found sent there
+};
+
+// The record of this process's run.
+RunRecord& Record();
+
+// A fresh record: the run's clock starts.
+void StartRecord();
+
+// The read-back's bytes; complete: all 16 pages were read.
+void RecordReadBack(const ConfigImage& read, bool complete);
+
+// What was sent (or would be), and whether the read-back was compared with it.
+void RecordSent(const ConfigImage& sent, bool compared);
+
+// Appends the record's line to settings.log_file when the run reached the
+// bus; signal: the one that ends the run, 0 for none. Returns the run's
+// status: status, or kExitFailed when the line could not be written (said
+// on standard error).
+int LogRun(const Settings& settings, int status, int signal = 0);
+
+// Before a run ends by the signal caught while programming: its line.
+void LogIfInterrupted(const Settings& settings, int status);
+
+}  // namespace cli

@@ -1,0 +1,221 @@
+#!/usr/bin/python3
+"""The --log line of gpakcfg, read by a JSON parser nobody here wrote.
+
+The built gpakcfg runs under gpak-sim (virtual time) with --log: reads,
+writes with --set, a --skip-identical re-run, verifies that pass and fail,
+a page write that fails, a missing bus, a refused command line, and files
+whose names hold a quote, a backslash, control characters, UTF-8 and a
+byte that is not UTF-8. Every line of the log must parse with Python's
+json module (strict: no raw control character), hold every member in its
+order and type, agree with the run (its exit status, its --set values, the
+chip it read) and give the file's name back byte for byte; -q must leave
+standard output empty and change nothing else. Exits 1 on any problem.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+FIELDS = ["time", "version", "node", "code", "new_code", "memory", "action", "file", "set",
+          "sent", "read", "read_complete", "skipped", "verified", "differing",
+          "first_difference", "status", "duration_ms", "signal"]
+HEX_IMAGE = re.compile(r"^[0-9a-f]{512}$")
+TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+
+
+def problems_of(record):
+    """What is wrong with one parsed line, as a list of texts."""
+    problems = []
+    if list(record) != FIELDS:
+        return ["members %s, not %s" % (list(record), FIELDS)]
+
+    def want(name, ok):
+        if not ok:
+            problems.append("%s is %r" % (name, record[name]))
+
+    want("time", isinstance(record["time"], str) and TIME.match(record["time"]))
+    want("version", isinstance(record["version"], str) and record["version"])
+    want("node", isinstance(record["node"], str) and record["node"])
+    want("code", isinstance(record["code"], int) and 0 <= record["code"] <= 15)
+    want("new_code", record["new_code"] is None or 0 <= record["new_code"] <= 15)
+    want("memory", record["memory"] in ("reg", "nvm", "eeprom") or
+         (record["memory"] is None and record["action"] == "scan"))
+    want("action", record["action"] in ("read", "write", "verify", "scan"))
+    want("file", record["file"] is None or isinstance(record["file"], str))
+    want("set", isinstance(record["set"], list) and all(
+        list(item) == ["addr", "bytes"] and 0 <= item["addr"] <= 255 and
+        re.match(r"^([0-9a-f]{2})+$", item["bytes"]) for item in record["set"]))
+    for name in ("sent", "read"):
+        want(name, record[name] is None or HEX_IMAGE.match(record[name]))
+    for name in ("read_complete", "skipped"):
+        want(name, isinstance(record[name], bool))
+    want("status", record["status"] in (0, 1))
+    want("duration_ms", isinstance(record["duration_ms"], (int, float)) and
+         0 <= record["duration_ms"] < 600000)
+    want("signal", record["signal"] is None or record["signal"].startswith("SIG"))
+    verified = record["verified"]
+    if verified is None:
+        want("differing", record["differing"] is None)
+        want("first_difference", record["first_difference"] is None)
+    elif record["sent"] is None or record["read"] is None:
+        problems.append("verified without sent and read")
+    else:
+        sent = bytes.fromhex(record["sent"])
+        read = bytes.fromhex(record["read"])
+        differing = [i for i in range(256) if sent[i] != read[i]]
+        want("verified", verified == (not differing))
+        want("differing", record["differing"] == len(differing))
+        want("first_difference",
+             record["first_difference"] == (differing[0] if differing else None))
+    return problems
+
+
+def parse_log(path):
+    """Every line of the log at path: (records, problems)."""
+    records, problems = [], []
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\n")
+    if lines[-1] != b"":
+        problems.append("the log does not end in a line break")
+    for number, raw in enumerate(lines[:-1], 1):
+        try:
+            record = json.loads(raw.decode("utf-8"))  # strict: no raw control characters
+        except (UnicodeDecodeError, json.JSONDecodeError) as error:
+            problems.append("line %d does not parse: %s: %r" % (number, error, raw[:80]))
+            continue
+        problems += ["line %d: %s" % (number, p) for p in problems_of(record)]
+        records.append(record)
+    return records, problems
+
+
+class Bench:
+    """gpakcfg under gpak-sim with --log, one chip for all runs."""
+
+    def __init__(self, args):
+        self.emulator = os.environ.get("GPAK_SIM_EMULATOR", "").split()
+        self.args = args
+        self.state = os.path.join(args.work, "chip.state")
+        self.log = os.path.join(args.work, "runs.log")
+        self.problems = []
+
+    def run(self, args, sim=(), quiet=True):
+        """Runs gpakcfg ARGS --log LOG; returns (process, the new records)."""
+        before = os.path.getsize(self.log) if os.path.exists(self.log) else 0
+        argv = self.emulator + [self.args.gpak_sim, "--virtual-time", "--state", self.state]
+        argv += list(sim) + ["--", self.args.gpakcfg] + list(args) + ["--log", self.log]
+        started = datetime.datetime.now(datetime.timezone.utc)
+        done = subprocess.run(argv + (["-q"] if quiet else []), capture_output=True, check=False)
+        ended = datetime.datetime.now(datetime.timezone.utc)
+        loud = subprocess.run(argv, capture_output=True, check=False) if quiet else None
+        if os.path.exists(self.log):
+            with open(self.log, "rb") as f:
+                f.seek(before)
+                new = f.read().count(b"\n")
+        else:
+            new = 0
+        records, problems = parse_log(self.log) if new else ([], [])
+        self.problems += problems
+        records = records[-new:] if new else []
+        if quiet:
+            self.expect(done.stdout == b"", args, "stdout with -q: %r" % done.stdout[:80])
+            self.expect(done.stderr == loud.stderr and done.returncode == loud.returncode, args,
+                        "-q changed stderr or status: %r" % done.stderr)
+            records = records[:len(records) // 2]  # the loud run's line comes second
+        for record in records:
+            self.expect(record["status"] == done.returncode, args, "status %d, exit %d" %
+                        (record["status"], done.returncode))
+            when = datetime.datetime.strptime(record["time"], "%Y-%m-%dT%H:%M:%S.%f%z")
+            self.expect(started - datetime.timedelta(seconds=1) <= when <= ended, args,
+                        "time %s outside the run" % record["time"])
+        return done, records
+
+    def expect(self, ok, args, problem):
+        if not ok:
+            self.problems.append("%s: %s" % (" ".join(map(str, args)), problem))
+
+    def one(self, args, sim=(), **want):
+        """A run that must log one line holding want; returns it."""
+        done, records = self.run(args, sim)
+        self.expect(len(records) == 1, args, "%d lines, not 1" % len(records))
+        if len(records) != 1:
+            return None
+        for name, value in want.items():
+            self.expect(records[0][name] == value, args,
+                        "%s is %r, not %r" % (name, records[0][name], value))
+        return records[0]
+
+
+def check_runs(bench, example):
+    """The runs of an ordinary day on one chip, each with its line."""
+    bench.one(["-t", "nvm"], action="read", file=None, sent=None, set=[], status=0,
+              read_complete=True, verified=None, skipped=False, signal=None, memory="nvm",
+              code=1, node="/dev/i2c-1", new_code=None)
+    serial = ["--set", "0xF0=0001E240"]
+    written = bench.one(["-t", "eeprom", "-w", example] + serial, action="write", file=example,
+                        set=[{"addr": 0xF0, "bytes": "0001e240"}], status=0, verified=True,
+                        skipped=False, memory="eeprom")
+    if written:
+        bench.expect(written["sent"][0xF0 * 2:0xF4 * 2] == "0001e240", serial, "sent lacks it")
+        bench.expect(written["read"] == written["sent"], serial, "the chip does not hold it")
+    again = bench.one(["-t", "eeprom", "-w", example, "--skip-identical"] + serial,
+                      skipped=True, verified=True, status=0)
+    if written and again:
+        bench.expect(again["read"] == written["read"], serial, "the skipped run read otherwise")
+    bench.one(["-t", "eeprom", "--verify", example] + serial, action="verify", verified=True)
+    bench.one(["-t", "eeprom", "--verify", example], action="verify", verified=False,
+              first_difference=0xF0, differing=4, status=1)
+    bench.one(["-t", "eeprom", "-w", example], ["--nack", "0x0b:0x50"], status=1,
+              verified=None, read_complete=False)
+    bench.one(["-t", "eeprom", "-w", example], ["--no-node"], status=1, sent=None, read=None)
+    done, records = bench.run(["-t", "eeprom", "-w", example, "--set", "0xF0=00", "-z"])
+    bench.expect(done.returncode == 255 and not records, ["-z"], "a refused run logged")
+
+
+def check_names(bench, example):
+    """File names that JSON must escape come back byte for byte."""
+    names = [b'quote"d.hex', b"back\\slash.hex", b"tab\tnew\nline\x01\x1f\x7f.hex",
+             "utf-8 \u00e9\u20ac\U0001f600.hex".encode(), b"latin-1 \xe9\xff.hex",
+             b"cut \xe2\x82.hex", b"surrogate \xed\xa0\x80.hex", b"overlong \xc0\xaf.hex"]
+    with open(example, "rb") as f:
+        content = f.read()
+    for name in names:
+        path = os.path.join(os.fsencode(bench.args.work), name)
+        with open(path, "wb") as f:
+            f.write(content)
+        record = bench.one(["-t", "eeprom", "--verify", path])
+        if record:
+            bench.expect(os.fsencode(record["file"]) == path, [name],
+                         "file %r gives back %r" % (record["file"], os.fsencode(record["file"])))
+    with open(bench.log, "rb") as f:
+        text = f.read()
+    bench.expect(all(b >= 0x20 for line in text.split(b"\n") for b in line), ["log"],
+                 "a raw control character in the log")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--gpakcfg", required=True)
+    parser.add_argument("--gpak-sim", required=True)
+    parser.add_argument("--example", required=True)
+    parser.add_argument("--work", required=True, help="a directory for the runs (emptied)")
+    args = parser.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    bench = Bench(args)
+    check_runs(bench, args.example)
+    check_names(bench, args.example)
+    records, problems = parse_log(bench.log)
+    bench.problems += problems
+    for problem in bench.problems:
+        print("PROBLEM " + problem)
+    print("run log: %d lines parsed, %d problems" % (len(records), len(bench.problems)))
+    return 1 if bench.problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
