@@ -1,88 +1,39 @@
 // Which chip a run reaches, with the built gpakcfg through gpak-sim: a run
 // stops before its erase where no chip answers at -c, or where a chip at
 // control code 0 would take the NVM pages too; --new-code moves a chip;
-// --scan lists the chips as i2c-tools see them; a chip left at control
-// code 0 by a killed run is found and recovered as the run says.
-#include <fcntl.h>
+// --scan lists the chips as i2cdetect sees them; a chip left at control
+// code 0 by a killed run is found and recovered as the run says; the
+// README's recipes work as written.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <thread>
 
-#include "config_file/config_file.h"
 #include "config_file/save.h"
-#include "options.h"
-#include "run_command.h"
-#include "state_file.h"
+#include "sim_bench.h"
 
+namespace gpaktest {
 namespace {
 
-using gpaktest::CommandResult;
-using gpaktest::ReadFile;
-using gpaktest::RunCommand;
-using Strings = std::vector<std::string>;
-using namespace std::chrono_literals;
-
-const std::string kExample = std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex";
 constexpr char kScanHead[] =
     "Chips on /dev/i2c-1.\n---------------------------------------\n"
     "code registers nvm  eeprom next-code\n";
 constexpr char kCodeZero[] = " (code 0: where a chip with an erased NVM answers)";
 
-class ChipsOnTheBus : public testing::Test {
+class ChipsOnTheBus : public BenchTest {
 protected:
-    Strings Launcher(const Strings& sim, const Strings& command) const {
-        Strings argv = {GPAKSIM_BIN, "--state", state, "--trace", trace};
-        argv.insert(argv.end(), sim.begin(), sim.end());
-        argv.push_back("--");
-        argv.insert(argv.end(), command.begin(), command.end());
-        return argv;
+    // The chips of board put into the state file, as the launcher puts them.
+    void MakeBoard(const Strings& board) {
+        std::remove(bench.StatePath().c_str());
+        ASSERT_EQ(bench.Run(Launch({"/bin/true"}).Sim(board)).status, 0);
     }
-    // gpakcfg ARGS on the board of SIM, in virtual time; the trace is this run's.
-    CommandResult Gpakcfg(const Strings& sim, const Strings& args) {
-        std::remove(trace.c_str());
-        Strings sim_virtual = sim;
-        sim_virtual.emplace_back("--virtual-time");
-        Strings command = {GPAKCFG_BIN};
-        command.insert(command.end(), args.begin(), args.end());
-        return RunCommand(Launcher(sim_virtual, command));
-    }
-    // The chips of SIM put into the state file, as the launcher puts them.
-    void MakeBoard(const Strings& sim) {
-        std::remove(state.c_str());
-        ASSERT_EQ(RunCommand(Launcher(sim, {"/bin/true"})).status, 0);
-    }
-    // The last run's transfers, without their times.
-    Strings Transfers() const {
-        Strings lines;
-        std::istringstream in(ReadFile(trace));
-        for (std::string line; std::getline(in, line);) {
-            const std::size_t at = line.find(" 0x");
-            if (at != std::string::npos) {
-                lines.push_back(line.substr(at + 1));
-            }
-        }
-        return lines;
-    }
-    // Whether the last run sent one-byte reads and nothing else: a register
-    // byte, then one byte read or no acknowledgement.
-    bool OneByteReadsOnly() const {
-        const std::regex read(R"(0x[0-9A-F]{2} W [0-9a-f]{2}(; 0x[0-9A-F]{2} R 1 ACK.*| NACK))");
-        const Strings lines = Transfers();
-        return std::all_of(lines.begin(), lines.end(), [&read](const std::string& line) {
-            return std::regex_match(line, read);
-        });
-    }
-    // The memories of every chip of the board.
+    // The memories of every chip of the board, as the state file holds them.
     std::vector<gpaksim::ChipState> Chips() const {
-        const gpaksim::ParsedState parsed = gpaksim::LoadStateFile(state, true);
+        const gpaksim::ParsedState parsed = bench.LoadState();
         EXPECT_TRUE(parsed.ok) << parsed.error;
         std::vector<gpaksim::ChipState> chips;
         for (std::size_t i = 0; i < parsed.state.ChipCount(); ++i) {
@@ -90,41 +41,51 @@ protected:
         }
         return chips;
     }
-    static bool SameMemories(const std::vector<gpaksim::ChipState>& a,
-                             const std::vector<gpaksim::ChipState>& b) {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i].registers != b[i].registers || a[i].nvm != b[i].nvm ||
-                a[i].eeprom != b[i].eeprom) {
-                return false;
-            }
-        }
-        return true;
-    }
     // The example with byte 0xCA asking for control code code.
     std::string FileAskingFor(int code) const {
-        ConfigImage image = Example();
-        image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | code);
-        return dir.Write("code" + std::to_string(code) + ".hex", hexfile::FormatConfigFile(image));
+        return bench.Write("code" + std::to_string(code) + ".hex",
+                           hexfile::FormatConfigFile(FileImage(kExample, code)));
     }
-    static ConfigImage Example() {
-        ConfigImage image{};
-        EXPECT_EQ(ReadConfigFile(kExample, image).status, ConfigFileStatus::kRead);
-        return image;
+    // The --scan section of a run's output, from its heading on.
+    static std::string Scanned(const RunResult& run) {
+        const std::size_t at = run.out.find("Chips on");
+        return at == std::string::npos ? run.out : run.out.substr(at);
     }
-    // What an NVM run with code in byte 0xCA leaves in the NVM.
-    static ConfigImage ExampleAt(int code) {
-        ConfigImage image = Example();
-        image[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | code);
-        return image;
-    }
-
-    gpaktest::TempDir dir;
-    std::string state = dir.Path("board.state");
-    std::string trace = dir.Path("bus.trace");
 };
+
+testing::AssertionResult SameMemories(const std::vector<gpaksim::ChipState>& a,
+                                      const std::vector<gpaksim::ChipState>& b) {
+    if (a.size() != b.size()) {
+        return testing::AssertionFailure() << a.size() << " chips, not " << b.size();
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].registers != b[i].registers || a[i].nvm != b[i].nvm ||
+            a[i].eeprom != b[i].eeprom) {
+            return testing::AssertionFailure() << "chip #" << i + 1 << " changed";
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+// Whether run sent one-byte reads and nothing else: a register byte, then
+// one byte read or no acknowledgement.
+testing::AssertionResult OneByteReadsOnly(const RunResult& run) {
+    const std::regex read(R"(0x[0-9A-F]{2} W [0-9a-f]{2}(; 0x[0-9A-F]{2} R 1 ACK.*| NACK))");
+    for (const TraceLine& transfer : run.transfers) {
+        if (!std::regex_match(transfer.text, read)) {
+            return testing::AssertionFailure() << transfer.text;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+Strings Texts(const RunResult& run) {
+    Strings texts;
+    for (const TraceLine& transfer : run.transfers) {
+        texts.push_back(transfer.text);
+    }
+    return texts;
+}
 
 // Nothing answers at -c: the run says where, and how to find the chips,
 // and sends nothing but one-byte reads. A chip at control code 0 (as one
@@ -137,7 +98,7 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
         "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
     const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
     struct Case {
-        Strings sim;
+        Strings board;
         Strings args;
         std::string err;
         Strings transfers;
@@ -168,16 +129,15 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
          {"0x28 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
     };
     for (const Case& c : cases) {
-        MakeBoard(c.sim);
+        MakeBoard(c.board);
         const auto before = Chips();
-        const CommandResult run = Gpakcfg(c.sim, c.args);
+        const RunResult run = bench.Gpakcfg(c.args, c.board);
         const std::string label = testing::PrintToString(c.args);
         EXPECT_EQ(run.status, 1) << label;
         EXPECT_EQ(run.err, c.err) << label;
-        EXPECT_EQ(run.out.find("Erase chip configration."), std::string::npos) << label;
-        EXPECT_EQ(run.out.find("Write configration data."), std::string::npos) << label;
-        EXPECT_EQ(Transfers(), c.transfers) << label;
-        EXPECT_TRUE(OneByteReadsOnly()) << label;
+        EXPECT_FALSE(Contains(run.out, "Erase chip configration.")) << label;
+        EXPECT_FALSE(Contains(run.out, "Write configration data.")) << label;
+        EXPECT_EQ(Texts(run), c.transfers) << label;
         EXPECT_TRUE(SameMemories(Chips(), before)) << label;
     }
 }
@@ -188,7 +148,7 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
 // chip destroyed. Now every run that would reach the chip at code 0 too,
 // or give a chip a code another has, stops before its erase with the
 // chips unchanged; moving the chip at code 0 away frees the board.
-TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NeverShareAWrite) {
+TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NowNeverShareAWrite) {
     const Strings board = {"--chip", "0", "--chip", "1"};
     MakeBoard(board);
     const auto before = Chips();
@@ -212,39 +172,36 @@ TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NeverShareAWrite) {
          "(gpakcfg --scan lists them)\n"},
     };
     for (const Case& c : refused) {
-        const CommandResult run = Gpakcfg(board, c.args);
-        EXPECT_EQ(run.status, 1) << testing::PrintToString(c.args);
-        EXPECT_EQ(run.err, c.err) << testing::PrintToString(c.args);
-        EXPECT_TRUE(OneByteReadsOnly()) << ReadFile(trace);
-        EXPECT_TRUE(SameMemories(Chips(), before)) << testing::PrintToString(c.args);
+        const RunResult run = bench.Gpakcfg(c.args, board);
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(run.status, 1) << label;
+        EXPECT_EQ(run.err, c.err) << label;
+        EXPECT_TRUE(OneByteReadsOnly(run)) << label;
+        EXPECT_TRUE(SameMemories(Chips(), before)) << label;
     }
 
     // The chip at code 0 moved to code 2: erased and reset at 0x00, written
     // at 0x02, read back at 0x12; the chip at code 1 heard none of it.
-    const CommandResult moved =
-        Gpakcfg(board, {"-t", "nvm", "-c", "0", "--new-code", "2", "-w", FileAskingFor(2)});
+    const RunResult moved =
+        bench.Gpakcfg({"-t", "nvm", "-c", "0", "--new-code", "2", "-w", FileAskingFor(2)}, board);
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.err, "");
-    const Strings lines = Transfers();
-    ASSERT_EQ(lines.size(), 2u + 16 + 1 + 16 + 1 + 16);
-    EXPECT_EQ(lines[0], "0x00 W 00; 0x00 R 1 ACK by #1");
-    EXPECT_EQ(lines[1], "0x10 W 00 NACK");
-    EXPECT_EQ(lines.back(), "0x12 W f0; 0x12 R 16 ACK by #1");
-    auto after = Chips();
-    EXPECT_EQ(after[0].nvm, ExampleAt(2));
-    EXPECT_EQ(after[1].nvm, before[1].nvm);
-    EXPECT_EQ(after[1].registers, before[1].registers);
+    ASSERT_EQ(moved.transfers.size(), 2u + 16 + 1 + 16 + 1 + 16);
+    EXPECT_EQ(moved.transfers[0].text, "0x00 W 00; 0x00 R 1 ACK by #1");
+    EXPECT_EQ(moved.transfers[1].text, "0x10 W 00 NACK");
+    EXPECT_EQ(moved.transfers.back().text, "0x12 W f0; 0x12 R 16 ACK by #1");
+    EXPECT_EQ(moved.Chip(0).nvm, FileImage(kExample, 2));
+    EXPECT_EQ(moved.Chip(1).nvm, before[1].nvm);
+    EXPECT_EQ(moved.Chip(1).registers, before[1].registers);
 
     // Now the chip at code 1 is programmed, and verified on its own.
-    const CommandResult second = Gpakcfg(board, {"-t", "nvm", "-w", FileAskingFor(1)});
+    const RunResult second = bench.Gpakcfg({"-t", "nvm", "-w", FileAskingFor(1)}, board);
     EXPECT_EQ(second.status, 0) << second.err;
-    after = Chips();
-    EXPECT_EQ(after[0].nvm, ExampleAt(2));
-    EXPECT_EQ(after[1].nvm, ExampleAt(1));
-    const CommandResult scan = Gpakcfg(board, {"--scan"});
-    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")), std::string(kScanHead) +
-                                                              "1    0x08      0x0A 0x0B   1\n" +
-                                                              "2    0x10      0x12 0x13   2\n\n");
+    EXPECT_EQ(second.Chip(0).nvm, FileImage(kExample, 2));
+    EXPECT_EQ(second.Chip(1).nvm, FileImage(kExample, 1));
+    EXPECT_EQ(Scanned(bench.Gpakcfg({"--scan"}, board)), std::string(kScanHead) +
+                                                             "1    0x08      0x0A 0x0B   1\n" +
+                                                             "2    0x10      0x12 0x13   2\n\n");
 }
 
 // --new-code writes its code into byte 0xCA and reads the chip back there;
@@ -272,25 +229,25 @@ TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
         {{"-t", "nvm", "-c", "3", "-w", asks5, "--new-code", "5"}, "", "0x2A W f0; 0x2A R 16 ACK"},
     };
     for (const Case& c : cases) {
-        const CommandResult run = Gpakcfg({}, c.args);
+        const RunResult run = bench.Gpakcfg(c.args);
         const std::string label = testing::PrintToString(c.args);
         EXPECT_EQ(run.status, 0) << label << run.err;
         EXPECT_EQ(run.err, "") << label;
-        const std::size_t file_end = run.out.find("\n\n", run.out.find("0x0F | ")) + 1;
+        // The note is the file section's last line.
+        const std::size_t file_end = run.out.find("\n\n", run.out.find("0x0F | ")) + 2;
         const std::size_t note = run.out.find("Byte 0xCA");
-        EXPECT_EQ(note == std::string::npos ? "" : run.out.substr(note, file_end + 1 - note),
-                  c.note)
+        EXPECT_EQ(note == std::string::npos ? "" : run.out.substr(note, file_end - note), c.note)
             << label;
-        EXPECT_EQ(Transfers().back(), c.last_read) << label;
+        ASSERT_FALSE(run.transfers.empty());
+        EXPECT_EQ(run.transfers.back().text, c.last_read) << label;
     }
-    EXPECT_EQ(Chips()[0].nvm, ExampleAt(5));
-    const CommandResult scan = Gpakcfg({}, {"--scan"});
-    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")),
+    EXPECT_EQ(bench.Chip().nvm, FileImage(kExample, 5));
+    EXPECT_EQ(Scanned(bench.Gpakcfg({"--scan"})),
               std::string(kScanHead) + "5    0x28      0x2A 0x2B   5\n\n");
 }
 
 // The addresses --scan lists are those i2cdetect finds (all of them, 0x00
-// included: -a); --scan sends one-byte reads only, 22 for a chip.
+// included: -a); --scan sends one-byte reads only.
 TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
     struct Case {
         Strings board;
@@ -305,13 +262,13 @@ TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
     };
     const bool have_i2cdetect = access("/usr/sbin/i2cdetect", X_OK) == 0;
     for (const Case& c : cases) {
-        std::remove(state.c_str());
-        const CommandResult scan = Gpakcfg(c.board, {"--scan"});
+        std::remove(bench.StatePath().c_str());
+        const RunResult scan = bench.Gpakcfg({"--scan"}, c.board);
         const std::string label = testing::PrintToString(c.board);
         EXPECT_EQ(scan.status, 0) << label << scan.err;
         EXPECT_EQ(scan.err, "") << label;
-        EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")), kScanHead + c.lines + "\n") << label;
-        EXPECT_TRUE(OneByteReadsOnly()) << ReadFile(trace);
+        EXPECT_EQ(Scanned(scan), kScanHead + c.lines + "\n") << label;
+        EXPECT_TRUE(OneByteReadsOnly(scan)) << label;
         if (!have_i2cdetect) {
             continue;
         }
@@ -322,29 +279,26 @@ TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
                 listed.insert(word.substr(2));
             }
         }
-        Strings command = {"/usr/sbin/i2cdetect", "-y", "-a", "1"};
-        Strings sim = c.board;
-        sim.emplace_back("--virtual-time");
-        const CommandResult detect = RunCommand(Launcher(sim, command));
+        const RunResult detect =
+            bench.Run(Launch({"/usr/sbin/i2cdetect", "-y", "-a", "1"}).Sim(c.board));
         ASSERT_EQ(detect.status, 0) << detect.err;
         std::set<std::string> found;
         std::istringstream cells(detect.out.substr(detect.out.find("00:")));
         for (std::string cell; cells >> cell;) {
             if (cell.size() == 2 && cell != "--") {
-                for (char& digit : cell) {
-                    digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
-                }
+                std::transform(cell.begin(), cell.end(), cell.begin(),
+                               [](unsigned char digit) { return std::toupper(digit); });
                 found.insert(cell);
             }
         }
         EXPECT_EQ(found, listed) << label << detect.out;
     }
-    std::remove(state.c_str());
-    const CommandResult none = Gpakcfg({"--absent"}, {"--scan"});
+    std::remove(bench.StatePath().c_str());
+    const RunResult none = bench.Gpakcfg({"--scan"}, {"--absent"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.err, "gpakcfg: /dev/i2c-1: no chip answers at any control code, 0 to f\n");
-    EXPECT_EQ(none.out.substr(none.out.find("Chips on")), std::string(kScanHead) + "\n");
-    EXPECT_EQ(Transfers().size(), 16u);
+    EXPECT_EQ(Scanned(none), std::string(kScanHead) + "\n");
+    EXPECT_EQ(none.transfers.size(), 16u);
 }
 
 // The README's recipes for chips on one bus, each run as written (one
@@ -357,15 +311,15 @@ TEST_F(ChipsOnTheBus, TheReadmeRecipesWorkAsWritten) {
         const std::size_t from = readme.find("```sh\n", at) + 6;
         return readme.substr(from, readme.find("```\n", from) - from);
     };
-    dir.Write("board.hex", ReadFile(kExample));
-    dir.Write("board-a.hex", ReadFile(FileAskingFor(1)));
-    dir.Write("board-b.hex", ReadFile(FileAskingFor(2)));
-    const std::string bin = std::string(GPAKCFG_BIN).substr(0, std::string(GPAKCFG_BIN).rfind('/'));
+    bench.Write("board.hex", ReadFile(kExample));
+    bench.Write("board-a.hex", ReadFile(FileAskingFor(1)));
+    bench.Write("board-b.hex", ReadFile(FileAskingFor(2)));
+    const std::string bin = kGpakcfg.substr(0, kGpakcfg.rfind('/'));
     struct Case {
         std::string heading;
         Strings board;
         std::string shows;  // on standard output
-        std::vector<ConfigImage> nvm;
+        std::vector<Image> nvm;
     };
     const Case cases[] = {
         {"Find your chips",
@@ -376,25 +330,23 @@ TEST_F(ChipsOnTheBus, TheReadmeRecipesWorkAsWritten) {
         {"Several chips on one bus",
          {"--chip", "1", "--chip", "2"},
          "1    0x08      0x0A 0x0B   1\n2    0x10      0x12 0x13   2\n",
-         {ExampleAt(1), ExampleAt(2)}},
+         {FileImage(kExample, 1), FileImage(kExample, 2)}},
         {"Move a chip to another code",
          {"--chip", "1"},
          "2    0x10      0x12 0x13   2\n",
-         {ExampleAt(2)}},
-        {"Recover a chip left erased", {"--chip", "0"}, "0    0x00  ", {ExampleAt(1)}},
+         {FileImage(kExample, 2)}},
+        {"Recover a chip left erased", {"--chip", "0"}, "0    0x00  ", {FileImage(kExample, 1)}},
     };
     for (const Case& c : cases) {
         MakeBoard(c.board);
-        Strings sim = c.board;
-        sim.emplace_back("--virtual-time");
-        const CommandResult run = RunCommand(Launcher(
-            sim, {"/bin/sh", "-ec",
-                  "cd " + dir.Path("") + "; PATH=" + bin + ":$PATH; " + recipe(c.heading)}));
+        const RunResult run = bench.Run(
+            Launch({"/bin/sh", "-ec",
+                    "cd " + bench.Path("") + "; PATH=" + bin + ":$PATH; " + recipe(c.heading)})
+                .Sim(c.board));
         EXPECT_EQ(run.status, 0) << c.heading << run.err;
-        EXPECT_NE(run.out.find(c.shows), std::string::npos) << c.heading << run.out;
-        const auto chips = Chips();
+        EXPECT_TRUE(Contains(run.out, c.shows)) << c.heading;
         for (std::size_t i = 0; i < c.nvm.size(); ++i) {
-            EXPECT_EQ(chips.at(i).nvm, c.nvm[i]) << c.heading << " chip #" << i + 1;
+            EXPECT_EQ(run.Chip(i).nvm, c.nvm[i]) << c.heading << " chip #" << i + 1;
         }
     }
 }
@@ -404,59 +356,36 @@ TEST_F(ChipsOnTheBus, TheReadmeRecipesWorkAsWritten) {
 // (also with --no-verify) stops before its erase and gives the command
 // that recovers it, and that command, run as given, does.
 TEST_F(ChipsOnTheBus, RealTimeAChipLeftAtCode0ByAKilledRunIsFoundAndRecovered) {
-    if (!gpaksim::Emulator().empty()) {
-        GTEST_SKIP() << "processes run under a user-mode emulator here";
-    }
-    const std::string out = dir.Path("killed.out");
-    const std::string pid_file = dir.Path("gpakcfg.pid");
-    const pid_t launcher = fork();
-    if (launcher == 0) {
-        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out_fd, 1);
-        const Strings argv = Launcher(
-            {}, {"/bin/sh", "-c",
-                 "echo $$ > " + pid_file + "; exec " GPAKCFG_BIN " -t nvm -w " + kExample});
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    const auto wait_for = [](const std::string& file, const std::string& text) {
-        for (int i = 0; i < 1000 && ReadFile(file).find(text) == std::string::npos; ++i) {
-            std::this_thread::sleep_for(5ms);
-        }
-        return ReadFile(file).find(text) != std::string::npos;
-    };
-    // After the erase's reset (the chip now answers at code 0), every
-    // transfer waits while the state file is held: the first page write too.
-    ASSERT_TRUE(wait_for(trace, "0x08 W c8 02"));
-    const int hold = open(state.c_str(), O_RDWR | O_CLOEXEC);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    ASSERT_EQ(fcntl(hold, F_OFD_SETLKW, &lock), 0);
-    ASSERT_TRUE(wait_for(out, "Addr 0x02\n"));
+    GPAKTEST_SKIP_WHEN_EMULATED();
+    const std::string pid_file = bench.Path("gpakcfg.pid");
+    Background run = bench.Start(
+        Launch({"/bin/sh", "-c",
+                "echo $$ > " + pid_file + "; exec " + kGpakcfg + " -t nvm -w " + kExample})
+            .RealTime());
+    // The two reads, 16 erase commands and the reset: the chip answers at
+    // code 0 now. Every transfer waits while they are held: the first page
+    // write too, which is where the run is killed.
+    run.WaitForTransfers(19);
+    Hold transfers = bench.HoldTransfers();
+    bench.WaitForAWaitingTransfer();
     ASSERT_EQ(kill(std::stoi(ReadFile(pid_file)), SIGKILL), 0);
-    close(hold);  // it is dead before it could take the state file again
-    int status = 0;
-    ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
+    transfers.Reset();  // it is dead before it could take the state file
+    EXPECT_EQ(run.Wait().transfers.size(), 19u);
 
-    const CommandResult found = Gpakcfg({}, {"--scan"});
+    const RunResult found = bench.Gpakcfg({"--scan"});
     EXPECT_EQ(found.status, 0);
-    EXPECT_EQ(found.out.substr(found.out.find("Chips on")),
+    EXPECT_EQ(Scanned(found),
               std::string(kScanHead) + "0    0x00      0x02 0x03   0" + kCodeZero + "\n\n");
     const auto stranded = Chips();
     std::string command;
     for (const Strings& args : {Strings{"-t", "nvm", "-w", kExample},
                                 Strings{"-t", "nvm", "-w", kExample, "--no-verify"}}) {
-        const CommandResult run = Gpakcfg({}, args);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out.find("Erase chip configration."), std::string::npos);
-        const std::size_t from = run.err.find("erased: gpakcfg ");
-        ASSERT_NE(from, std::string::npos) << run.err;
-        command = run.err.substr(from + 8, run.err.find(" programs it") - from - 8);
+        const RunResult refused = bench.Gpakcfg(args);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_FALSE(Contains(refused.out, "Erase chip configration."));
+        const std::size_t from = refused.err.find("erased: gpakcfg ");
+        ASSERT_NE(from, std::string::npos) << refused.err;
+        command = refused.err.substr(from + 8, refused.err.find(" programs it") - from - 8);
         EXPECT_TRUE(SameMemories(Chips(), stranded));
     }
     EXPECT_EQ(command, "gpakcfg -t nvm -c 0 --new-code 1 -w " + kExample);
@@ -465,12 +394,12 @@ TEST_F(ChipsOnTheBus, RealTimeAChipLeftAtCode0ByAKilledRunIsFoundAndRecovered) {
     for (std::string word; words >> word;) {
         args.push_back(word);
     }
-    const CommandResult recovered = Gpakcfg({}, args);
+    const RunResult recovered = bench.Gpakcfg(args);
     EXPECT_EQ(recovered.status, 0) << recovered.err;
-    EXPECT_EQ(Chips()[0].nvm, ExampleAt(1));
-    const CommandResult scan = Gpakcfg({}, {"--scan"});
-    EXPECT_EQ(scan.out.substr(scan.out.find("Chips on")),
+    EXPECT_EQ(recovered.Chip().nvm, FileImage(kExample, 1));
+    EXPECT_EQ(Scanned(bench.Gpakcfg({"--scan"})),
               std::string(kScanHead) + "1    0x08      0x0A 0x0B   1\n\n");
 }
 
 }  // namespace
+}  // namespace gpaktest
