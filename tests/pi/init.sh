@@ -84,18 +84,25 @@ together() {
 
 # Control code 1: registers at 0x08, NVM at 0x0A, EEPROM at 0x0B; NVM pages
 # are written at 0x02, which is also the NVM at control code 0. Nothing
-# answers at control codes 3 and 5. Bus 0 has a memory at 0x0B.
+# answers at control codes 3 and 5. Bus 0 has a memory at 0x0B only. Every
+# transfer to 0x00 reaches every memory on its bus (a general call), and is
+# acknowledged there, as a chip at control code 0 would acknowledge it.
 run -t eeprom -w /data/sample.hex
-# At control code 1 the NVM is written at 0x02 and read back at 0x0A, two
-# memories here: the comparison is left out.
+run --scan
+# Something answers at 0x00, which would take the pages written at 0x02:
+# an NVM run at control code 1 stops before its erase.
 run -t nvm -w /data/sample.hex --no-verify
+# At control code 0 the NVM is written and read back at 0x02.
+run -t nvm -c 0 -w /data/sample.hex
 run -t nvm -c 0
 run -t reg -c 5
+# Nothing answers at control code 3: the run stops before its erase.
 run -t eeprom -c 3 -w /data/sample.hex
 interrupted -t nvm -c 0 -w /data/other.hex
 together -c 0 -t nvm -w /data/sample.hex -- -c 0 -t nvm -w /data/other.hex
 run -c 0 -t nvm --verify /data/sample.hex
 run -c 0 -t nvm --verify /data/other.hex
+# Nor at the register block of control code 1 on bus 0.
 run --bus 0 -t eeprom -w /data/other.hex
 run -t eeprom --verify /data/sample.hex
 run -t eeprom --verify /data/other.hex
