@@ -244,6 +244,13 @@ TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
     EXPECT_EQ(bench.Chip().nvm, FileImage(kExample, 5));
     EXPECT_EQ(Scanned(bench.Gpakcfg({"--scan"})),
               std::string(kScanHead) + "5    0x28      0x2A 0x2B   5\n\n");
+    // The log names the code given beside that of -c.
+    const std::string log = bench.Path("moves.log");
+    EXPECT_EQ(
+        bench.Gpakcfg({"-t", "nvm", "-c", "5", "--new-code", "1", "-w", kExample, "--log", log})
+            .status,
+        0);
+    EXPECT_TRUE(Contains(ReadFile(log), "\"code\": 5, \"new_code\": 1, \"memory\": \"nvm\", "));
 }
 
 // The addresses --scan lists are those i2cdetect finds (all of them, 0x00
@@ -299,6 +306,13 @@ TEST_F(ChipsOnTheBus, ScanListsTheChipsAsI2cdetectSeesThem) {
     EXPECT_EQ(none.err, "gpakcfg: /dev/i2c-1: no chip answers at any control code, 0 to f\n");
     EXPECT_EQ(Scanned(none), std::string(kScanHead) + "\n");
     EXPECT_EQ(none.transfers.size(), 16u);
+    // Quiet, its status alone tells whether a chip answers; its log line
+    // is a scan's, of no memory.
+    const std::string log = bench.Path("scan.log");
+    const RunResult quiet = bench.Gpakcfg({"--scan", "-q", "--log", log});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_TRUE(Contains(ReadFile(log), "\"memory\": null, \"action\": \"scan\", "));
 }
 
 // The README's recipes for chips on one bus, each run as written (one

@@ -64,8 +64,8 @@ int VerifyRun(const cli::Settings& settings) {
 int Run(int argc, char* argv[]) {
     cli::StartRecord();
     const cli::ParsedSettings parsed = cli::ParseSettings(argc, argv);
-    const bool runs = parsed.settings.action == cli::Action::kRun ||
-                      parsed.settings.action == cli::Action::kScan;
+    const bool runs =
+        parsed.settings.action == cli::Action::kRun || parsed.settings.action == cli::Action::kScan;
     const cli::QuietOutput quiet(runs && cli::AsksForQuiet(argc, argv));
     std::printf("GreenPAK configuration utility\n");
     std::printf("gpakcfg %s\n", GPAKCFG_VERSION);
