@@ -21,10 +21,11 @@ constexpr char kCodeZero[] = " (code 0: where a chip with an erased NVM answers)
 
 class ChipsOnTheBus : public BenchTest {
 protected:
-    // The chips of board put into the state file, as the launcher puts them.
+    // The chips of board put into the state file, as the launcher puts them
+    // (for a run that sends nothing).
     void MakeBoard(const Strings& board) {
         std::remove(bench.StatePath().c_str());
-        ASSERT_EQ(bench.Run(Launch({"/bin/true"}).Sim(board)).status, 0);
+        ASSERT_EQ(bench.Gpakcfg({"--version"}, board).status, 0);
     }
     // The memories of every chip of the board, as the state file holds them.
     std::vector<gpaksim::ChipState> Chips() const {
