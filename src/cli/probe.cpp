@@ -66,17 +66,17 @@ void SayNotProbed(const Settings& settings, const ProbeResult& probe) {
                  TransferCause(probe.transfer).c_str(), NothingSent(settings));
 }
 
-// Nothing answers at -c. When a chip answers at control code 0, as one
-// with an erased NVM does (a run cut short, a power cut), the command
+// Nothing answers at -c. When a chip answers at control code 0 (zero), as
+// one with an erased NVM does (a run cut short, a power cut), the command
 // that programs it and gives it the code asked for.
-void SayNoChip(const Settings& settings, const ProbeResult& probe) {
+void SayNoChip(const Settings& settings, const ProbeResult& probe, bool zero) {
     std::fprintf(stderr,
                  "gpakcfg: %s: no chip answers at 0x%02X, control code %x (%s); %s; %s lists the "
                  "chips on the bus\n",
                  DevicePath().c_str(), probe.addr, settings.code,
                  std::strerror(probe.transfer.error_number), NothingSent(settings),
                  Command(settings, "--scan").c_str());
-    if (settings.code == 0 || !ProbeChip(0).Answered()) {
+    if (!zero) {
         return;
     }
     const std::string code = Hex(WrittenCode(settings));
@@ -161,7 +161,7 @@ bool ChipReady(const Settings& settings) {
     const ProbeResult chip = ProbeChip(settings.code);
     if (!chip.Answered()) {
         if (NotAcknowledged(chip)) {
-            SayNoChip(settings, chip);
+            SayNoChip(settings, chip, settings.code != 0 && ProbeChip(0).Answered());
         } else {
             SayNotProbed(settings, chip);
         }
