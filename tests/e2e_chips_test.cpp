@@ -173,6 +173,13 @@ TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
             .status,
         0);
     EXPECT_TRUE(Contains(ReadFile(log), "\"code\": 5, \"new_code\": 1, \"memory\": \"nvm\", "));
+    // The chip holds the file at code 1: --skip-identical does not leave
+    // it there when --new-code gives it another.
+    const RunResult skipping =
+        bench.Gpakcfg({"-t", "nvm", "-w", kExample, "--new-code", "4", "--skip-identical"});
+    EXPECT_EQ(skipping.status, 0) << skipping.err;
+    EXPECT_FALSE(Contains(skipping.out, "Skipped"));
+    EXPECT_EQ(skipping.Chip().nvm, FileImage(kExample, 4));
 }
 
 }  // namespace
