@@ -84,7 +84,7 @@ together() {
 
 # Control code 1: registers at 0x08, NVM at 0x0A, EEPROM at 0x0B; NVM pages
 # are written at 0x02, which is also the NVM at control code 0. Nothing
-# answers at control codes 3 and 5. Bus 0 has a memory at 0x0B only. Every
+# answers at control codes 3 and 5. Bus 0 has memories at 0x08 and 0x0B. Every
 # transfer to 0x00 reaches every memory on its bus (a general call), and is
 # acknowledged there, as a chip at control code 0 would acknowledge it.
 run -t eeprom -w /data/sample.hex
@@ -102,7 +102,7 @@ interrupted -t nvm -c 0 -w /data/other.hex
 together -c 0 -t nvm -w /data/sample.hex -- -c 0 -t nvm -w /data/other.hex
 run -c 0 -t nvm --verify /data/sample.hex
 run -c 0 -t nvm --verify /data/other.hex
-# Nor at the register block of control code 1 on bus 0.
+# The other bus: its own chip at control code 1.
 run --bus 0 -t eeprom -w /data/other.hex
 run -t eeprom --verify /data/sample.hex
 run -t eeprom --verify /data/other.hex
