@@ -39,6 +39,8 @@ import re
 import shutil
 import subprocess
 import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIP = 77
 CONTROL_CODE = 1  # gpakcfg's default, which the simulated chip answers to
@@ -132,8 +134,8 @@ class Tools:
         for stale in (state, trace):
             if os.path.exists(stale):
                 os.remove(stale)
-        argv = self.emulator + [self.gpak_sim, "--virtual-time", "--state", state,
-                                "--trace", trace, "--", self.gpakcfg] + args
+        argv = launcher_argv(self.emulator, self.gpak_sim, state, [self.gpakcfg] + args,
+                             trace=trace)
         done = self.run(argv)
         bus = ""
         if os.path.exists(trace):
@@ -358,8 +360,8 @@ def check_save(tools, rng):
                            "\n"))
     first, _, state = tools.gpakcfg_run("save-program", ["-t", "nvm", "-w", source])
     saved = os.path.join(work, "saved.hex")
-    argv = tools.emulator + [tools.gpak_sim, "--virtual-time", "--state", state, "--",
-                             tools.gpakcfg, "-t", "nvm", "--save", saved]
+    argv = launcher_argv(tools.emulator, tools.gpak_sim, state,
+                         [tools.gpakcfg, "-t", "nvm", "--save", saved])
     save = tools.run(argv)
     if first.returncode != 0 or save.returncode != 0:
         return ["programming or saving failed: %s %s" % (first.stderr, save.stderr)]

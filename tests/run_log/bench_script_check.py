@@ -17,6 +17,8 @@ import os
 import shutil
 import subprocess
 import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from run_log_check import parse_log  # noqa: E402  pylint: disable=wrong-import-position
@@ -39,11 +41,10 @@ class Fixtures:
             self.problems.append(problem)
 
     def sim(self, command, buses=(1, 2, 3, 4)):
-        argv = self.emulator + [self.args.gpak_sim, "--virtual-time", "--state", self.state]
-        for bus in buses:
-            argv += ["--chip", "%d:1" % bus]
+        chips = [item for bus in buses for item in ("--chip", "%d:1" % bus)]
+        argv = launcher_argv(self.emulator, self.args.gpak_sim, self.state, command, sim=chips)
         env = dict(os.environ, GPAKCFG=self.args.gpakcfg)
-        return subprocess.run(argv + ["--"] + command, capture_output=True, check=False, env=env)
+        return subprocess.run(argv, capture_output=True, check=False, env=env)
 
     def bench(self, buses):
         return self.sim([self.args.script, "-s", self.counter, "-l", self.log, self.args.example] +

@@ -20,6 +20,8 @@ import re
 import shutil
 import subprocess
 import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
 
 FIELDS = ["time", "version", "node", "code", "new_code", "memory", "action", "file", "set",
           "sent", "read", "read_complete", "skipped", "verified", "differing",
@@ -106,8 +108,8 @@ class Bench:
     def run(self, args, sim=(), quiet=True):
         """Runs gpakcfg ARGS --log LOG; returns (process, the new records)."""
         before = os.path.getsize(self.log) if os.path.exists(self.log) else 0
-        argv = self.emulator + [self.args.gpak_sim, "--virtual-time", "--state", self.state]
-        argv += list(sim) + ["--", self.args.gpakcfg] + list(args) + ["--log", self.log]
+        argv = launcher_argv(self.emulator, self.args.gpak_sim, self.state,
+                             [self.args.gpakcfg] + list(args) + ["--log", self.log], sim=sim)
         started = datetime.datetime.now(datetime.timezone.utc)
         done = subprocess.run(argv + (["-q"] if quiet else []), capture_output=True, check=False)
         ended = datetime.datetime.now(datetime.timezone.utc)
