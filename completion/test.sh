@@ -61,8 +61,8 @@ offered() {
         COMP_CWORD=$((${#words[@]} - 1))
         COMP_LINE=$line
         COMP_POINT=${#line}
-        spec=$(complete -p "${words[0]}")
-        function=${spec#*-F }
+        registered=$(complete -p "${words[0]}")
+        function=${registered#*-F }
         "${function%% *}" "${words[0]}" "${words[COMP_CWORD]}" "${words[COMP_CWORD - 1]}"
         ((${#COMPREPLY[@]} == 0)) || printf "%q\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd " "
     ' _ "$1" "$helpers" "$script" "$2" 2> /dev/null)

@@ -25,10 +25,10 @@ sigset_t ForwardedSet() {
 }
 
 volatile sig_atomic_t g_child = 0;
-// This process, and whether it leads its session: known before a handler
-// may need them.
+// This process, and whether it is the terminal's controlling process (it
+// called setsid): known before a handler may need them.
 pid_t g_self = 0;
-bool g_session_leader = false;
+bool g_controlling_process = false;
 
 bool SentByAProcess(const siginfo_t& info) {
     return info.si_code == SI_USER || info.si_code == SI_QUEUE || info.si_code == SI_TKILL;
@@ -37,7 +37,8 @@ bool SentByAProcess(const siginfo_t& info) {
 // Whether signal reached the command by itself, or is none of its
 // business. The terminal sends SIGINT and SIGQUIT to its foreground
 // process group, which the command shares with the launcher, and SIGHUP
-// to a whole group too unless to a session's leader alone, for a hangup.
+// to a whole group too unless to the controlling process alone, for a
+// hangup.
 // The command's own signals are not sent back to it, and the kernel sends
 // SIGPIPE and SIGXFSZ for a write of the launcher's own as if the launcher
 // had sent them to itself; that write then fails instead.
@@ -47,7 +48,7 @@ bool NotToForward(int signal, const siginfo_t& info, pid_t child) {
     }
     const bool from_terminal = info.si_code == SI_KERNEL;
     return from_terminal &&
-           (signal == SIGINT || signal == SIGQUIT || (signal == SIGHUP && !g_session_leader));
+           (signal == SIGINT || signal == SIGQUIT || (signal == SIGHUP && !g_controlling_process));
 }
 
 void Forward(int signal, siginfo_t* info, void* /*context*/) {
@@ -68,7 +69,7 @@ void Forward(int signal, siginfo_t* info, void* /*context*/) {
 // ignore (nohup, a background job): the command inherits that, too.
 void ForwardSignals() {
     g_self = getpid();
-    g_session_leader = getsid(0) == g_self;
+    g_controlling_process = getsid(0) == g_self;
     struct sigaction forward {};
     forward.sa_sigaction = Forward;
     forward.sa_flags = SA_SIGINFO | SA_RESTART;
