@@ -26,6 +26,9 @@ from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-pos
 FIELDS = ["time", "version", "node", "code", "new_code", "memory", "action", "file", "set",
           "sent", "read", "read_complete", "skipped", "verified", "differing",
           "first_difference", "status", "duration_ms", "signal"]
+# The lines examples/bench.sh adds: what became of each serial number.
+BENCH_FIELDS = ["time", "node", "serial", "outcome"]
+OUTCOMES = ("taken", "programmed", "failed", "not used", "kept")
 HEX_IMAGE = re.compile(r"^[0-9a-f]{512}$")
 TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 
@@ -33,6 +36,12 @@ TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 def problems_of(record):
     """What is wrong with one parsed line, as a list of texts."""
     problems = []
+    if list(record) == BENCH_FIELDS:
+        if not (TIME.match(record["time"]) and isinstance(record["serial"], int) and
+                0 <= record["serial"] <= 0xFFFFFFFF and record["outcome"] in OUTCOMES and
+                (record["node"] is None or isinstance(record["node"], str))):
+            problems.append("a bench line %s" % record)
+        return problems
     if list(record) != FIELDS:
         return ["members %s, not %s" % (list(record), FIELDS)]
 
