@@ -28,8 +28,17 @@ constexpr unsigned char kNativeData =
 
 // Raw system calls: the simulator's own file access must not pass through
 // the overrides it may be linked with.
+// Only a regular file is read: a FIFO opens without waiting for a writer,
+// and a device node that took the place of the file is not read from.
 int OpenRead(const char* path) {
-    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC));
+    const int fd = static_cast<int>(
+        syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        syscall(SYS_close, fd);
+        return -1;
+    }
+    return fd;
 }
 
 void CloseRaw(int fd) { syscall(SYS_close, fd); }
