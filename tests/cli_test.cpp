@@ -553,7 +553,7 @@ TEST_F(CliBenchTest, QuietLeavesStandardOutputEmptyAndTheRestAsItWas) {
     EXPECT_EQ(Gpakcfg({"--version", "-q"}).out, kBanner);
 }
 
-TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndAFailureToWriteIt) {
+TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndALogNotOpenedNowRefusedFirst) {
     const std::string log = dir.Path("runs.log");
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", dir.Path("missing.hex"), "--log", log}).status, 255);
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log, "-z"}).status, 255);
@@ -563,14 +563,16 @@ TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndAFailureToWriteIt) {
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log}).status, 1);
     EXPECT_NE(gpaktest::ReadFile(log).find("\"action\": \"write\""), std::string::npos);
     EXPECT_NE(gpaktest::ReadFile(log).find("\"sent\": null, \"read\": null"), std::string::npos);
-    // A line that cannot be written fails the run, after the chip is programmed.
+    // A log that cannot be opened failed the run after the chip was
+    // programmed; now nothing is sent.
     options.no_node = false;
     Restart();
     const std::string nowhere = dir.Path("none/runs.log");
     const RunResult run = Gpakcfg({"-t", "eeprom", "-w", kExample, "--log", nowhere});
-    EXPECT_EQ(run.err, "gpakcfg: " + nowhere + ": not logged: No such file or directory\n");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(gpaksim::Chip().eeprom, Example());
+    EXPECT_EQ(run.err, "gpakcfg: --log " + nowhere +
+                           ": cannot be opened for appending: No such file or directory\n");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace
@@ -632,13 +634,15 @@ TEST_F(CliSaveTest, AnIncompleteReadBackLeavesTheFileAsItWas) {
     EXPECT_NE(access(absent.c_str(), F_OK), 0);
 }
 
-TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
+// It failed the run after the read-back before.
+TEST_F(CliSaveTest, ASaveWhoseDirectoryTakesNoNewFileIsNowRefusedBeforeTheBus) {
     const std::string path = dir.Path("none/backup.hex");
     const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
-    EXPECT_EQ(run.out, kBanner + ReadBackSection(gpaksim::Chip().nvm));
-    EXPECT_EQ(run.err, "gpakcfg: " + path + ": not saved: cannot create a new file in " +
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(run.err, "gpakcfg: --save " + path + ": cannot create a new file in " +
                            dir.Path("none") + ": No such file or directory\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace

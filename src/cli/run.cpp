@@ -7,10 +7,10 @@
 #include "cli/log_file.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/outputs.h"
 #include "cli/quiet.h"
 #include "cli/report.h"
 #include "cli/run_log.h"
-#include "config_file/save.h"
 #include "i2c/i2c.h"
 
 #ifndef GPAKCFG_VERSION
@@ -89,16 +89,8 @@ int Run(int argc, char* argv[]) {
         return kExitUsage;
     }
     SetDevicePath(settings.bus);
-    const auto& input = settings.write_file ? settings.write_file : settings.verify_file;
-    if (settings.save_file && input && hexfile::SameFile(*settings.save_file, *input)) {
-        std::fprintf(stderr,
-                     "gpakcfg: --save %s: the same file as %s %s: the read-back would replace "
-                     "it; save to another file\n",
-                     settings.save_file->c_str(), settings.write_file ? "-w" : "--verify",
-                     input->c_str());
-        return kExitUsage;
-    }
-    if (const std::string refusal = cli::LogRefusal(settings); !refusal.empty()) {
+    // Every file the run writes is settled before anything is sent.
+    if (const std::string refusal = cli::OutputRefusal(settings); !refusal.empty()) {
         std::fprintf(stderr, "gpakcfg: %s\n", refusal.c_str());
         return kExitUsage;
     }

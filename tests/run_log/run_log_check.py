@@ -208,6 +208,22 @@ def check_names(bench, example):
                  "a raw control character in the log")
 
 
+def check_cut_short(bench):
+    """A line the file-size limit cuts short is now taken back, not left to
+    break the next line: the run says "not logged" and ends 1."""
+    size = os.path.getsize(bench.log)
+    blocks = size // 1024 + 1  # room for a part of a line, never a whole one
+    command = ["sh", "-c", 'ulimit -f %d; exec "$0" "$@"' % blocks, bench.args.gpakcfg, "-q",
+               "-t", "nvm", "--log", bench.log]
+    done = subprocess.run(launcher_argv(bench.emulator, bench.args.gpak_sim, bench.state, command),
+                          capture_output=True, check=False)
+    bench.expect(done.returncode == 1 and b"not logged: File too large (the part written was "
+                 b"taken back)" in done.stderr and os.path.getsize(bench.log) == size,
+                 ["ulimit -f"], "%d %r, the log %d bytes, not %d" %
+                 (done.returncode, done.stderr, os.path.getsize(bench.log), size))
+    bench.one(["-t", "nvm"], status=0)  # and the next line parses
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--gpakcfg", required=True)
@@ -220,6 +236,7 @@ def main():
     bench = Bench(args)
     check_runs(bench, args.example)
     check_names(bench, args.example)
+    check_cut_short(bench)
     records, problems = parse_log(bench.log)
     bench.problems += problems
     for problem in bench.problems:
