@@ -168,17 +168,15 @@ now() {
     TZ=UTC0 printf '%(%Y-%m-%dT%H:%M:%S)T.%sZ\n' "${clock%[.,]*}" "${micro:0:3}"
 }
 
-# log_serial SERIAL OUTCOME NODE: what became of a serial number. A signal
-# to the whole group ends the gpakcfg under way, never this.
-log_serial() (
-    trap '' TERM HUP INT
+# log_serial SERIAL OUTCOME NODE: what became of a serial number.
+log_serial() {
     local node=null
     [ -z "${3:-}" ] || node=$(json_string "$3")
     append_log "$(printf '{"time": "%s", "node": %s, "serial": %d, "outcome": "%s"}' \
         "$(now)" "$node" "$1" "$2")" && return 0
     echo "bench: $log: not logged: serial number $1 $2" >&2
     return 1
-)
+}
 
 # --- Serial numbers ----------------------------------------------------------
 
@@ -222,8 +220,6 @@ take_serial() {
         echo $((10#$serial))
         return 0
     fi
-    # No signal cuts the counter and the log apart: the fixture sees it after.
-    trap '' TERM HUP INT
     {
         flock 9 || return 1
         local next taken
@@ -276,31 +272,43 @@ fi
 
 # --- The fixtures ---------------------------------------------------------------
 
-# The signal that stops the bench (the first one); no run starts after it.
-# Each fixture gets it too, when it did not come to the whole group.
+# The signal that stops the bench (the first one): no run starts after it.
+# The fixtures ignore the signals, so that none cuts their bookkeeping
+# short (a number taken but not logged); only their gpakcfg runs take them.
+# They learn of one from a pipe, a line for each of them.
 stop=
 signals=0
+exec {stop_pipe}<> <(:)
 on_signal() {
-    stop=${stop:-$1}
     signals=$((signals + 1))
-    for pid in "${pids[@]}"; do kill -s "$1" "$pid" 2>/dev/null; done
+    if [ -z "$stop" ]; then
+        stop=$1
+        for _ in "${nodes[@]}"; do printf '%s\n' "$stop" >&"$stop_pipe"; done
+    fi
 }
 
-run() { "$gpakcfg" -q --bus "$node" -c "$code" "$@"; }
+# Sets stop when the bench is stopping.
+stopping() {
+    [ -n "$stop" ] && return 0
+    read -r -t 0 -u "$stop_pipe" && IFS= read -r -u "$stop_pipe" stop
+}
+
+# A gpakcfg run: the one step of a fixture that a signal may end.
+run() (
+    trap - TERM HUP INT
+    exec "$gpakcfg" -q --bus "$node" -c "$code" "$@" {stop_pipe}>&-
+)
 
 # One fixture: its board's NVM, then a serial number into its EEPROM.
 fixture() {
     local number=$1 bus=$2 node=$3 serial=
     local where="bench: fixture $number (bus $bus)"
     stopped() {
-        [ -n "$stop" ] || return 1
+        stopping || return 1
         echo "$where: stopped by SIG$stop $1" >&2
         exit 1
     }
-    local signal
-    for signal in TERM HUP INT; do
-        trap "stop=\${stop:-$signal}" "$signal"
-    done
+    trap '' TERM HUP INT
     stopped "before the NVM"
     if ! run -t nvm -w "$file" --skip-identical --log "$log"; then
         stopped "during the NVM; no serial number taken"
@@ -315,7 +323,7 @@ fixture() {
 
     # A board that holds the EEPROM file with a number already keeps it.
     local table held
-    table=$("$gpakcfg" --bus "$node" -c "$code" -t eeprom --verify "$eeprom" 2>/dev/null)
+    table=$("$gpakcfg" --bus "$node" -c "$code" -t eeprom --verify "$eeprom" 2>/dev/null {stop_pipe}>&-)
     case $? in
         0) ;; # the file alone: no number yet
         1)
@@ -332,7 +340,7 @@ fixture() {
     stopped "before the EEPROM; no serial number taken"
 
     serial=$(take_serial "$node") || { echo "$where: no serial number" >&2; return 1; }
-    if [ -n "$stop" ]; then
+    if stopping; then
         log_serial "$serial" "not used" "$node"
         stopped "before the EEPROM; serial number $serial not used"
     fi
@@ -345,7 +353,7 @@ fixture() {
     if run -t eeprom --verify "$eeprom" --set "$addr=$(printf '%08X' "$serial")" >/dev/null 2>&1; then
         log_serial "$serial" programmed "$node"
         echo "$where: board $serial programmed, but its run was not logged ($log)" >&2
-        [ -z "$stop" ] || stopped "after the EEPROM"
+        stopped "after the EEPROM"
         return 1
     fi
     log_serial "$serial" failed "$node"
@@ -354,7 +362,7 @@ fixture() {
     return 1
 }
 
-# The status of fixture PID: a trapped signal ends a wait, not the fixture,
+# The status of fixture PID: a signal ends a wait, not the fixture,
 # so it is waited for again (127: the wait that was cut short had it).
 wait_for() {
     local result=127 got seen
@@ -374,6 +382,7 @@ for signal in TERM HUP INT; do
 done
 number=0
 for bus in "$@"; do
+    [ -z "$stop" ] || break
     number=$((number + 1))
     fixture "$number" "$bus" "${nodes[number - 1]}" &
     pids+=($!)
