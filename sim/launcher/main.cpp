@@ -73,9 +73,8 @@ std::vector<std::string> CheckProgram(const std::string& name, const std::string
                                       std::string& program) {
     program = gpaksim::FindProgram(name);
     struct stat st {};
-    const char* other = program.empty() || stat(program.c_str(), &st) != 0
-                            ? nullptr
-                            : NotAProgram(st.st_mode);
+    const char* other =
+        program.empty() || stat(program.c_str(), &st) != 0 ? nullptr : NotAProgram(st.st_mode);
     if (other != nullptr) {
         Fail("cannot run " + name + ": " + other + ", not a program file; nothing was opened");
     }

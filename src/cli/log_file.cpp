@@ -115,7 +115,7 @@ std::string AppendLine(const std::string& path, const std::string& line) {
     if (const char* refusal = RefusalOf(st)) {
         return refusal;
     }
-    const std::string error =
+    std::string error =
         S_ISREG(st.st_mode) ? AppendLocked(fd.Get(), line) : WriteToReader(fd.Get(), line);
     if (!error.empty()) {
         return error;

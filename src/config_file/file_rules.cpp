@@ -48,9 +48,8 @@ bool IsRecordWithoutColon(std::string_view line) {
         return false;
     }
     const std::string_view digits = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
-    return digits.size() >= 10 && std::all_of(digits.begin(), digits.end(), [](char c) {
-               return common::HexDigitValue(c) >= 0;
-           });
+    return digits.size() >= 10 && std::all_of(digits.begin(), digits.end(),
+                                              [](char c) { return common::HexDigitValue(c) >= 0; });
 }
 
 }  // namespace

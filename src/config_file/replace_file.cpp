@@ -214,8 +214,8 @@ std::string ReplaceRefusal(const std::string& path) {
         const Target target = FollowLinks(path);
         struct stat st {};
         if (target.error.empty() && stat(target.path.c_str(), &st) != 0 && errno == ENOENT) {
-            const UniqueFd unnamed(open(DirectoryOf(target.path).c_str(),
-                                        O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+            const UniqueFd unnamed(
+                open(DirectoryOf(target.path).c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
             if (unnamed.IsOpen()) {
                 return "";
             }
