@@ -1,6 +1,6 @@
 // The command line, the run's sections and its exit status, with the tool's
 // code running in-process against the simulated chip.
-#include "cli/cli.h"
+#include "cli/gpakcfg.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

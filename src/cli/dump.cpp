@@ -1,11 +1,12 @@
+#include "cli/dump.h"
+
 #include <cstdio>
 
-#include "cli/cli.h"
+#include "cli/texts.h"
 
-void PrintHeading(const char* heading) {
-    std::printf("%s\n", heading);
-    std::printf("---------------------------------------\n");
-}
+namespace cli {
+
+void PrintHeading(const char* heading) { std::printf("%s\n%s\n", heading, texts::kRule); }
 
 void DumpData(const ConfigImage& image) {
     std::printf("Page |  0 1 2 3 4 5 6 7 8 9 A B C D E F\n");
@@ -18,3 +19,5 @@ void DumpData(const ConfigImage& image) {
         std::printf("\n");
     }
 }
+
+}  // namespace cli

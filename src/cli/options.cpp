@@ -3,8 +3,10 @@
 #include "cli/options.h"
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
+#include "cli/texts.h"
 #include "common/hex_digit.h"
 
 namespace cli {
@@ -55,7 +57,7 @@ std::string TakeCode(Draft& draft, const std::string& value) {
         return "CODE is one hex digit, 0 to f";
     }
     draft.settings.code = *code;
-    draft.code_given = true;
+    draft.settings.code_given = true;
     return "";
 }
 
@@ -85,13 +87,13 @@ std::string TakeUsage(Draft& draft, const std::string& /*value*/) {
 // Built on first use, where a failure to allocate can be caught.
 const std::vector<Option>& Table() {
     static const std::vector<Option> options = {
-        {"-t", nullptr, "TYPE", "-t is config type, TYPE is {reg|nvm|eeprom}.", TakeType},
-        {"-w", nullptr, "FILE", "-w is write operation, FILE is configration file path..",
+        {"-t", nullptr, "TYPE", texts::kUsageType, TakeType},
+        {"-w", nullptr, "FILE", texts::kUsageWrite,
          [](Draft& d, const std::string& v) {
              d.settings.write_file = v;
              return std::string();
          }},
-        {"-c", nullptr, "CODE", "-c control code, CODE is {0..f}. Default is 1.", TakeCode},
+        {"-c", nullptr, "CODE", texts::kUsageCode, TakeCode},
         // Accepted for old scripts: its value is taken and has no effect.
         {"-f", nullptr, "ARG", nullptr, [](Draft&, const std::string&) { return std::string(); }},
         {nullptr, "--no-verify", nullptr,
@@ -135,8 +137,8 @@ const std::vector<Option>& Table() {
              d.settings.log_file = v;
              return std::string();
          }},
-        // Looked for before the parse (quiet.cpp), so that it holds for a
-        // command line that is refused too.
+        // Looked for before the parse (GivenBeforeEnd), so that it holds for
+        // a command line that is refused too.
         {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.",
          [](Draft&, const std::string&) { return std::string(); }},
         {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
@@ -164,10 +166,18 @@ const Option* FindOption(std::string_view spelling) {
     return nullptr;
 }
 
-bool AsksForUsage(const Option& option) { return option.take == TakeUsage; }
+bool GivenBeforeEnd(int argc, char* argv[], std::string_view spelling) {
+    const Option* wanted = FindOption(spelling);
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (FindOption(argv[i]) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void PrintUsage(const char* program) {
-    std::printf("Usage: %s [-t TYPE] [-w FILE] [-c CODE] \n", program);
+    std::printf(texts::kSynopsis, program);
     for (const Option& option : Table()) {
         if (option.usage != nullptr) {
             std::printf(" %s\n", option.usage);

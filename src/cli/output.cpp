@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
 #include "cli/interruption.h"
+#include "cli/say.h"
+#include "cli/status.h"
 
 namespace cli {
 
@@ -41,6 +42,17 @@ ssize_t WriteOut(void* /*cookie*/, const char* buf, std::size_t size) {
     return static_cast<ssize_t>(done);
 }
 
+ssize_t Drop(void* /*cookie*/, const char* /*buf*/, std::size_t size) {
+    return static_cast<ssize_t>(size);
+}
+
+// A stream that gives what is written to it to write.
+std::FILE* WrittenBy(cookie_write_function_t* write) {
+    cookie_io_functions_t functions{};
+    functions.write = write;
+    return fopencookie(nullptr, "w", functions);
+}
+
 }  // namespace
 
 void PrepareStandardStreams() {
@@ -56,9 +68,7 @@ void PrepareStandardStreams() {
         }
     }
     TakeFileSizeLimitAsWriteError();
-    cookie_io_functions_t functions{};
-    functions.write = WriteOut;
-    if (std::FILE* out = fopencookie(nullptr, "w", functions)) {
+    if (std::FILE* out = WrittenBy(WriteOut)) {
         stdout = out;  // a plain variable in the GNU C library
     }
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
@@ -70,11 +80,27 @@ int FinishOutput(int status) {
         return status;
     }
     const int error = g_write_error != 0 ? g_write_error : errno;
-    std::fprintf(stderr, "gpakcfg: write error: %s\n",
-                 error != 0 ? std::strerror(error) : "standard output");
+    Say("write error: %s", error != 0 ? std::strerror(error) : "standard output");
     std::clearerr(stdout);
     g_write_error = 0;
     return status == kExitOk ? kExitFailed : status;
+}
+
+QuietOutput::QuietOutput(bool quiet) {
+    std::FILE* nowhere = quiet ? WrittenBy(Drop) : nullptr;
+    if (nowhere == nullptr) {
+        return;  // not quiet, or out of memory: the run is as loud as without -q
+    }
+    std::fflush(stdout);
+    saved_ = stdout;
+    stdout = nowhere;  // a plain variable in the GNU C library
+}
+
+QuietOutput::~QuietOutput() {
+    if (saved_ != nullptr) {
+        std::fclose(stdout);
+        stdout = saved_;
+    }
 }
 
 }  // namespace cli

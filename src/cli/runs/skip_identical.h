@@ -3,14 +3,14 @@
 #pragma once
 
 #include "chip/chip.h"
-#include "cli/settings.h"
+#include "cli/runs/context.h"
 
-namespace cli {
+namespace cli::runs {
 
 // Makes sent what the write would send (byte 0xCA takes the control code)
-// and reads the memory: when it holds sent already, says so on standard
+// and reads the memory: when it holds sent already, says so on the run's
 // output and returns true. False when it differs or could not be read
 // whole: then the run programs it as usual.
-bool HoldsAlready(const Settings& settings, ConfigImage& sent);
+bool HoldsAlready(const Context& run, ConfigImage& sent);
 
-}  // namespace cli
+}  // namespace cli::runs

@@ -1,0 +1,28 @@
+// The read run, and the read-back section that every run but a scan ends
+// with.
+#pragma once
+
+#include "chip/chip.h"
+#include "cli/runs/context.h"
+
+namespace cli::runs {
+
+// Without -w or --verify: the bus taken, the memory read back and, with
+// --save, saved. Returns the exit status.
+int ReadRun(const Context& run);
+
+// The read-back section: the memory read into image (which is cleared
+// first) when the bus is ready, else only the read error, then the table.
+// Returns true when all 16 pages were read. settings: as the chip is read
+// (at the code written, after a write run).
+bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image);
+
+// A run that only reads: the bus taken, the memory read back into image
+// and, with --save, saved.
+struct Reading {
+    bool complete = false;  // read whole
+    bool saved = true;      // and saved, when --save asks for it
+};
+Reading ReadAndSave(const Context& run, ConfigImage& image);
+
+}  // namespace cli::runs

@@ -1,0 +1,167 @@
+#include "cli/together.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "cli/log/log_file.h"
+#include "config_file/save.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t kControlCodeByte = 0xCA;
+
+struct Rule {
+    Stage stage;
+    std::string (*refusal)(const Settings& s);  // why s breaks it; "" when it does not
+};
+
+std::string If(bool broken, const char* refusal) { return broken ? refusal : ""; }
+
+// --scan reads every memory at every code: no option that picks one or writes.
+std::string ScanWith(const Settings& s, bool given, const char* option) {
+    return s.action == Action::kScan && given
+               ? std::string("--scan: not with ") + option +
+                     ": it reads every control code and memory, and writes nothing"
+               : "";
+}
+
+std::string SetsOverlap(const Settings& s) {
+    const std::vector<ByteSet>& sets = s.set_bytes;
+    for (auto later = sets.begin(); later != sets.end(); ++later) {
+        const auto overlapped = std::find_if(sets.begin(), later, [&later](const ByteSet& set) {
+            return later->addr < set.End() && set.addr < later->End();
+        });
+        if (overlapped != later) {
+            return "--set " + later->text + ": overlaps --set " + overlapped->text;
+        }
+    }
+    return "";
+}
+
+// Byte 0xCA of the registers and the NVM: its low nibble is the control code.
+std::string SetOnControlCode(const Settings& s) {
+    if (s.type != kConfigReg && s.type != kConfigNvm) {
+        return "";
+    }
+    for (const ByteSet& set : s.set_bytes) {
+        if (set.addr <= kControlCodeByte && kControlCodeByte < set.End()) {
+            return "--set " + set.text + ": touches byte 0xCA, whose low nibble is the control " +
+                   "code of the chip on " + (s.type == kConfigReg ? "reg" : "nvm") +
+                   ": give the code with -c";
+        }
+    }
+    return "";
+}
+
+// The read-back would replace the file it is compared with or written from.
+std::string SaveOverInput(const Settings& s) {
+    const auto& input = s.write_file ? s.write_file : s.verify_file;
+    if (!s.save_file || !input || !hexfile::SameFile(*s.save_file, *input)) {
+        return "";
+    }
+    return "--save " + *s.save_file + ": the same file as " + (s.write_file ? "-w" : "--verify") +
+           " " + *input + ": the read-back would replace it; save to another file";
+}
+
+// The line would land in the data, the backup or on the bus.
+std::string LogOverOther(const Settings& s) {
+    if (!s.log_file) {
+        return "";
+    }
+    const std::string& log = *s.log_file;
+    const std::pair<const char*, const std::optional<std::string>&> others[] = {
+        {"-w", s.write_file}, {"--verify", s.verify_file}, {"--save", s.save_file}};
+    for (const auto& [option, other] : others) {
+        if (other && hexfile::SameFile(log, *other)) {
+            return "--log " + log + ": the same file as " + option + " " + *other +
+                   ": the line would be appended to it; log to another file";
+        }
+    }
+    const char* refusal = log::DeviceRefusal(log);
+    if (log == s.bus || refusal != nullptr) {
+        return "--log " + log + ": " + (refusal != nullptr ? refusal : "the bus, not a log file");
+    }
+    return "";
+}
+
+// In the order they are checked: the first broken is the one said.
+const Rule kRules[] = {
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.write_file && s.verify_file,
+                   "--verify: not with -w, whose run compares by itself");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.verify_file && !s.verify, "--no-verify: not with --verify");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.verify_file && s.type == kConfigReg,
+                   "--verify: the registers hold live bits, so they are never compared");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.new_code && s.verify_file,
+                   "--new-code: not with --verify, which writes nothing");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.new_code && s.type != kConfigNvm && s.type != kConfigUnset,
+                   "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its "
+                   "NVM");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.new_code && s.type == kConfigNvm && !s.write_file,
+                   "--new-code: only with -w FILE, which programs the NVM with the new code");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.skip_identical && !s.write_file, "--skip-identical: only with -w");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(s.skip_identical && s.type == kConfigReg,
+                   "--skip-identical: the registers hold live bits, so they are always written");
+     }},
+    {Stage::kCommandLine,
+     [](const Settings& s) { return ScanWith(s, s.type != kConfigUnset, "-t"); }},
+    {Stage::kCommandLine, [](const Settings& s) { return ScanWith(s, s.code_given, "-c"); }},
+    {Stage::kCommandLine,
+     [](const Settings& s) { return ScanWith(s, s.write_file.has_value(), "-w"); }},
+    {Stage::kCommandLine,
+     [](const Settings& s) { return ScanWith(s, s.verify_file.has_value(), "--verify"); }},
+    {Stage::kCommandLine, [](const Settings& s) { return ScanWith(s, !s.verify, "--no-verify"); }},
+    {Stage::kCommandLine,
+     [](const Settings& s) { return ScanWith(s, s.save_file.has_value(), "--save"); }},
+    {Stage::kCommandLine,
+     [](const Settings& s) { return ScanWith(s, s.new_code.has_value(), "--new-code"); }},
+    {Stage::kCommandLine,
+     [](const Settings& s) {
+         return If(!s.set_bytes.empty() && !s.write_file && !s.verify_file,
+                   "--set: only with -w or --verify, whose file it changes");
+     }},
+    {Stage::kCommandLine, SetsOverlap},
+    {Stage::kCommandLine, SetOnControlCode},
+    {Stage::kFiles, SaveOverInput},
+    {Stage::kFiles, LogOverOther},
+};
+
+}  // namespace
+
+std::string Refusal(Stage stage, const Settings& settings) {
+    for (const Rule& rule : kRules) {
+        if (rule.stage == stage) {
+            if (std::string refusal = rule.refusal(settings); !refusal.empty()) {
+                return refusal;
+            }
+        }
+    }
+    return "";
+}
+
+}  // namespace cli
