@@ -84,71 +84,71 @@ std::string TakeUsage(Draft& draft, const std::string& /*value*/) {
     return "";
 }
 
+const Option kOptions[] = {
+    {"-t", nullptr, "TYPE", texts::kUsageType, TakeType},
+    {"-w", nullptr, "FILE", texts::kUsageWrite,
+     [](Draft& d, const std::string& v) {
+         d.settings.write_file = v;
+         return std::string();
+     }},
+    {"-c", nullptr, "CODE", texts::kUsageCode, TakeCode},
+    // Accepted for old scripts: its value is taken and has no effect.
+    {"-f", nullptr, "ARG", nullptr, [](Draft&, const std::string&) { return std::string(); }},
+    {nullptr, "--no-verify", nullptr, "--no-verify skips comparing the memory with FILE after -w.",
+     [](Draft& d, const std::string&) {
+         d.settings.verify = false;
+         return std::string();
+     }},
+    {nullptr, "--verify", "FILE", "--verify FILE compares the memory with FILE, writing nothing.",
+     [](Draft& d, const std::string& v) {
+         d.settings.verify_file = v;
+         return std::string();
+     }},
+    {nullptr, "--save", "FILE",
+     "--save FILE writes the memory read back to FILE as a hex record file.",
+     [](Draft& d, const std::string& v) {
+         d.settings.save_file = v;
+         return std::string();
+     }},
+    {nullptr, "--new-code", "N",
+     "--new-code N gives the chip control code N (0..f) with -t nvm -w FILE.", TakeNewCode},
+    {nullptr, "--bus", "N|PATH", "--bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.",
+     TakeBus},
+    {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
+     [](Draft& d, const std::string&) {
+         d.settings.action = Action::kScan;
+         return std::string();
+     }},
+    {nullptr, "--set", "ADDR=HEX",
+     "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
+     [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},
+    {nullptr, "--skip-identical", nullptr,
+     "--skip-identical neither erases nor writes a memory that holds FILE.",
+     [](Draft& d, const std::string&) {
+         d.settings.skip_identical = true;
+         return std::string();
+     }},
+    {nullptr, "--log", "FILE", "--log FILE appends a line of JSON about the run to FILE.",
+     [](Draft& d, const std::string& v) {
+         d.settings.log_file = v;
+         return std::string();
+     }},
+    // Looked for before the parse (GivenBeforeEnd), so that it holds for
+    // a command line that is refused too.
+    {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.",
+     [](Draft&, const std::string&) { return std::string(); }},
+    {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
+     TakeUsage},
+    {nullptr, "--version", nullptr, nullptr,
+     [](Draft& d, const std::string&) {
+         d.settings.action = Action::kVersion;
+         return std::string();
+     }},
+};
+
 // Built on first use, where a failure to allocate can be caught.
 const std::vector<Option>& Table() {
-    static const std::vector<Option> options = {
-        {"-t", nullptr, "TYPE", texts::kUsageType, TakeType},
-        {"-w", nullptr, "FILE", texts::kUsageWrite,
-         [](Draft& d, const std::string& v) {
-             d.settings.write_file = v;
-             return std::string();
-         }},
-        {"-c", nullptr, "CODE", texts::kUsageCode, TakeCode},
-        // Accepted for old scripts: its value is taken and has no effect.
-        {"-f", nullptr, "ARG", nullptr, [](Draft&, const std::string&) { return std::string(); }},
-        {nullptr, "--no-verify", nullptr,
-         "--no-verify skips comparing the memory with FILE after -w.",
-         [](Draft& d, const std::string&) {
-             d.settings.verify = false;
-             return std::string();
-         }},
-        {nullptr, "--verify", "FILE",
-         "--verify FILE compares the memory with FILE, writing nothing.",
-         [](Draft& d, const std::string& v) {
-             d.settings.verify_file = v;
-             return std::string();
-         }},
-        {nullptr, "--save", "FILE",
-         "--save FILE writes the memory read back to FILE as a hex record file.",
-         [](Draft& d, const std::string& v) {
-             d.settings.save_file = v;
-             return std::string();
-         }},
-        {nullptr, "--new-code", "N",
-         "--new-code N gives the chip control code N (0..f) with -t nvm -w FILE.", TakeNewCode},
-        {nullptr, "--bus", "N|PATH", "--bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.",
-         TakeBus},
-        {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
-         [](Draft& d, const std::string&) {
-             d.settings.action = Action::kScan;
-             return std::string();
-         }},
-        {nullptr, "--set", "ADDR=HEX",
-         "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
-         [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},
-        {nullptr, "--skip-identical", nullptr,
-         "--skip-identical neither erases nor writes a memory that holds FILE.",
-         [](Draft& d, const std::string&) {
-             d.settings.skip_identical = true;
-             return std::string();
-         }},
-        {nullptr, "--log", "FILE", "--log FILE appends a line of JSON about the run to FILE.",
-         [](Draft& d, const std::string& v) {
-             d.settings.log_file = v;
-             return std::string();
-         }},
-        // Looked for before the parse (GivenBeforeEnd), so that it holds for
-        // a command line that is refused too.
-        {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.",
-         [](Draft&, const std::string&) { return std::string(); }},
-        {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
-         TakeUsage},
-        {nullptr, "--version", nullptr, nullptr,
-         [](Draft& d, const std::string&) {
-             d.settings.action = Action::kVersion;
-             return std::string();
-         }},
-    };
+    static const std::vector<Option> options(std::begin(kOptions), std::end(kOptions));
     return options;
 }
 

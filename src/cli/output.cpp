@@ -80,7 +80,11 @@ int FinishOutput(int status) {
         return status;
     }
     const int error = g_write_error != 0 ? g_write_error : errno;
-    Say("write error: %s", error != 0 ? std::strerror(error) : "standard output");
+    if (error != 0) {
+        SayErrno(error, "write error");
+    } else {
+        Say("write error: standard output");
+    }
     std::clearerr(stdout);
     g_write_error = 0;
     return status == kExitOk ? kExitFailed : status;

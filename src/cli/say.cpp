@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "cli/texts.h"
 
 namespace cli {
 
@@ -39,7 +38,5 @@ void SayErrno(int error, const char* format, ...) {
     SayLine(format, args, std::strerror(error));
     va_end(args);
 }
-
-void texts::SayText(const char* format, const char* cause) { std::fprintf(stderr, format, cause); }
 
 }  // namespace cli

@@ -5,6 +5,8 @@
 // other message is a gpakcfg: line of say.h.
 #pragma once
 
+#include <cstdio>
+
 namespace cli::texts {
 
 constexpr char kBanner[] = "GreenPAK configuration utility\ngpakcfg %s\n\n";
@@ -25,6 +27,8 @@ constexpr char kFileOpenError[] = "Config file open error: %s\n";
 constexpr char kFileReadError[] = "Config file read error: %s\n";
 
 // Prints one of the standard-error texts above, as it stands.
-void SayText(const char* format, const char* cause = "");
+inline void SayText(const char* format, const char* cause = "") {
+    std::fprintf(stderr, format, cause);
+}
 
 }  // namespace cli::texts
