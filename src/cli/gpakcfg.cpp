@@ -7,7 +7,6 @@
 #include "cli/output.h"
 #include "cli/runs/read.h"
 #include "cli/runs/scan.h"
-#include "cli/runs/verify.h"
 #include "cli/runs/write.h"
 #include "cli/say.h"
 #include "cli/status.h"
@@ -38,7 +37,7 @@ int Run(int argc, char* argv[]) {
     const bool scan = settings.action == Action::kScan;
     const QuietOutput quiet((settings.action == Action::kRun || scan) &&
                             GivenBeforeEnd(argc, argv, "--quiet"));
-    std::printf(texts::kBanner, common::kVersion);
+    std::printf(texts::kBanner, GPAKCFG_VERSION);
     if (!parsed.error.empty()) {
         Say("%s", parsed.error.c_str());
         return kExitUsage;

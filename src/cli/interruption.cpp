@@ -175,9 +175,7 @@ void EndIfInterrupted(const char* outcome, int status) {
     if (number == 0) {
         return;
     }
-    Text name;
-    name.AddSignalName(number);
-    Say("ended by %s: %s", name.Get(), outcome);
+    Say("ended by %s: %s", SignalName(number).c_str(), outcome);
     FinishOutput(status);
     std::fflush(nullptr);
     std::signal(number, SIG_DFL);

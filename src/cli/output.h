@@ -1,10 +1,13 @@
 // The run's standard streams: descriptors 0 to 2 always open, standard
 // output line-buffered and its write errors counted, or (-q, --quiet)
 // going nowhere, for scripts that keep the exit status, standard error
-// and the --log line. The only place that replaces stdout.
+// and the --log line. The only place that replaces stdout. What every run
+// prints on it: the section headings and the hex table of an image.
 #pragma once
 
 #include <cstdio>
+
+#include "chip/chip.h"
 
 namespace cli {
 
@@ -35,5 +38,11 @@ public:
 private:
     std::FILE* saved_ = nullptr;  // standard output while quiet; nullptr: not quiet
 };
+
+// Prints image as a 16 x 16 hex table, one row per page.
+void DumpData(const ConfigImage& image);
+
+// Prints a section heading and the rule line under it.
+void PrintHeading(const char* heading);
 
 }  // namespace cli

@@ -13,20 +13,20 @@ namespace {
 
 constexpr std::size_t kControlCodeByte = 0xCA;
 
+bool Scan(const Settings& s) { return s.action == Action::kScan; }
+
+// A rule: broken(s) when s breaks it, refusal and tail what says so; or,
+// without broken, words(s), which says so ("" when s keeps it).
 struct Rule {
-    Stage stage;
-    std::string (*refusal)(const Settings& s);  // why s breaks it; "" when it does not
+    bool (*broken)(const Settings& s);
+    const char* refusal;
+    const char* tail = "";
+    std::string (*words)(const Settings& s) = nullptr;
+    Stage stage = Stage::kCommandLine;
 };
 
-std::string If(bool broken, const char* refusal) { return broken ? refusal : ""; }
-
 // --scan reads every memory at every code: no option that picks one or writes.
-std::string ScanWith(const Settings& s, bool given, const char* option) {
-    return s.action == Action::kScan && given
-               ? std::string("--scan: not with ") + option +
-                     ": it reads every control code and memory, and writes nothing"
-               : "";
-}
+constexpr char kScan[] = ": it reads every control code and memory, and writes nothing";
 
 std::string SetsOverlap(const Settings& s) {
     const std::vector<ByteSet>& sets = s.set_bytes;
@@ -89,76 +89,52 @@ std::string LogOverOther(const Settings& s) {
 
 // In the order they are checked: the first broken is the one said.
 const Rule kRules[] = {
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.write_file && s.verify_file,
-                   "--verify: not with -w, whose run compares by itself");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.verify_file && !s.verify, "--no-verify: not with --verify");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.verify_file && s.type == kConfigReg,
-                   "--verify: the registers hold live bits, so they are never compared");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.new_code && s.verify_file,
-                   "--new-code: not with --verify, which writes nothing");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.new_code && s.type != kConfigNvm && s.type != kConfigUnset,
-                   "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its "
-                   "NVM");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.new_code && s.type == kConfigNvm && !s.write_file,
-                   "--new-code: only with -w FILE, which programs the NVM with the new code");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.skip_identical && !s.write_file, "--skip-identical: only with -w");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(s.skip_identical && s.type == kConfigReg,
-                   "--skip-identical: the registers hold live bits, so they are always written");
-     }},
-    {Stage::kCommandLine,
-     [](const Settings& s) { return ScanWith(s, s.type != kConfigUnset, "-t"); }},
-    {Stage::kCommandLine, [](const Settings& s) { return ScanWith(s, s.code_given, "-c"); }},
-    {Stage::kCommandLine,
-     [](const Settings& s) { return ScanWith(s, s.write_file.has_value(), "-w"); }},
-    {Stage::kCommandLine,
-     [](const Settings& s) { return ScanWith(s, s.verify_file.has_value(), "--verify"); }},
-    {Stage::kCommandLine, [](const Settings& s) { return ScanWith(s, !s.verify, "--no-verify"); }},
-    {Stage::kCommandLine,
-     [](const Settings& s) { return ScanWith(s, s.save_file.has_value(), "--save"); }},
-    {Stage::kCommandLine,
-     [](const Settings& s) { return ScanWith(s, s.new_code.has_value(), "--new-code"); }},
-    {Stage::kCommandLine,
-     [](const Settings& s) {
-         return If(!s.set_bytes.empty() && !s.write_file && !s.verify_file,
-                   "--set: only with -w or --verify, whose file it changes");
-     }},
-    {Stage::kCommandLine, SetsOverlap},
-    {Stage::kCommandLine, SetOnControlCode},
-    {Stage::kFiles, SaveOverInput},
-    {Stage::kFiles, LogOverOther},
+    {[](const Settings& s) { return s.write_file && s.verify_file; },
+     "--verify: not with -w, whose run compares by itself"},
+    {[](const Settings& s) { return s.verify_file && !s.verify; },
+     "--no-verify: not with --verify"},
+    {[](const Settings& s) { return s.verify_file && s.type == kConfigReg; },
+     "--verify: the registers hold live bits, so they are never compared"},
+    {[](const Settings& s) { return s.new_code && s.verify_file; },
+     "--new-code: not with --verify, which writes nothing"},
+    {[](const Settings& s) { return s.new_code && s.type != kConfigNvm && s.type != kConfigUnset; },
+     "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
+    {[](const Settings& s) { return s.new_code && s.type == kConfigNvm && !s.write_file; },
+     "--new-code: only with -w FILE, which programs the NVM with the new code"},
+    {[](const Settings& s) { return s.skip_identical && !s.write_file; },
+     "--skip-identical: only with -w"},
+    {[](const Settings& s) { return s.skip_identical && s.type == kConfigReg; },
+     "--skip-identical: the registers hold live bits, so they are always written"},
+    {[](const Settings& s) { return Scan(s) && s.type != kConfigUnset; }, "--scan: not with -t",
+     kScan},
+    {[](const Settings& s) { return Scan(s) && s.code_given; }, "--scan: not with -c", kScan},
+    {[](const Settings& s) { return Scan(s) && s.write_file; }, "--scan: not with -w", kScan},
+    {[](const Settings& s) { return Scan(s) && s.verify_file; }, "--scan: not with --verify",
+     kScan},
+    {[](const Settings& s) { return Scan(s) && !s.verify; }, "--scan: not with --no-verify", kScan},
+    {[](const Settings& s) { return Scan(s) && s.save_file; }, "--scan: not with --save", kScan},
+    {[](const Settings& s) { return Scan(s) && s.new_code; }, "--scan: not with --new-code", kScan},
+    {[](const Settings& s) { return !s.set_bytes.empty() && !s.write_file && !s.verify_file; },
+     "--set: only with -w or --verify, whose file it changes"},
+    {nullptr, nullptr, "", SetsOverlap},
+    {nullptr, nullptr, "", SetOnControlCode},
+    {nullptr, nullptr, "", SaveOverInput, Stage::kFiles},
+    {nullptr, nullptr, "", LogOverOther, Stage::kFiles},
 };
 
 }  // namespace
 
 std::string Refusal(Stage stage, const Settings& settings) {
     for (const Rule& rule : kRules) {
-        if (rule.stage == stage) {
-            if (std::string refusal = rule.refusal(settings); !refusal.empty()) {
+        if (rule.stage != stage) {
+            continue;
+        }
+        if (rule.broken == nullptr) {
+            if (std::string refusal = rule.words(settings); !refusal.empty()) {
                 return refusal;
             }
+        } else if (rule.broken(settings)) {
+            return std::string(rule.refusal) + rule.tail;
         }
     }
     return "";

@@ -4,9 +4,3 @@
 #ifndef GPAKCFG_VERSION
 #define GPAKCFG_VERSION "unknown"
 #endif
-
-namespace common {
-
-constexpr char kVersion[] = GPAKCFG_VERSION;
-
-}  // namespace common

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cli/status.h"
 #include "cli/interruption.h"
 #include "cli/log/json.h"
 #include "cli/log/log_file.h"
 #include "cli/say.h"
+#include "cli/status.h"
 #include "common/version.h"
 
 namespace cli::log {
@@ -74,22 +74,16 @@ void AddVerify(JsonObject& line, const RunRecord& record) {
 
 // nullptr for none: a scan needs no -t.
 const char* MemoryName(ConfigType type) {
-    switch (type) {
-        case kConfigReg:
-            return "reg";
-        case kConfigNvm:
-            return "nvm";
-        case kConfigEeprom:
-            return "eeprom";
-        default:
-            return nullptr;
-    }
+    return type == kConfigReg      ? "reg"
+           : type == kConfigNvm    ? "nvm"
+           : type == kConfigEeprom ? "eeprom"
+                                   : nullptr;
 }
 
 std::string FormatLine(const Settings& settings, const RunRecord& record, int status, int signal) {
     JsonObject line;
     line.String("time", UtcTime(record.started))
-        .String("version", common::kVersion)
+        .String("version", GPAKCFG_VERSION)
         .String("node", settings.bus)
         .Number("code", settings.code)
         .NumberOrNull("new_code", record.new_code)

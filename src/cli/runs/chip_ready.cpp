@@ -28,12 +28,6 @@ std::string Command(const Settings& settings, const std::string& rest) {
     return command + " " + rest;
 }
 
-std::string Hex(std::uint8_t code) {
-    char digit[4];
-    std::snprintf(digit, sizeof digit, "%x", code);
-    return digit;
-}
-
 const char* NothingSent(const Settings& settings) {
     return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
 }
@@ -56,13 +50,12 @@ void SayNotProbed(const Settings& settings, const ProbeResult& probe) {
 // that programs it and gives it the code asked for.
 void SayNoChip(const Settings& settings, const ProbeResult& probe, bool zero) {
     Say("%s: no chip answers at 0x%02X, control code %x (%s); %s; %s lists the chips on the bus",
-        settings.bus.c_str(), probe.addr, settings.code,
-        std::strerror(probe.transfer.error_number), NothingSent(settings),
-        Command(settings, "--scan").c_str());
+        settings.bus.c_str(), probe.addr, settings.code, std::strerror(probe.transfer.error_number),
+        NothingSent(settings), Command(settings, "--scan").c_str());
     if (!zero) {
         return;
     }
-    const std::string code = Hex(WrittenCode(settings));
+    const std::string code = HexDigit(WrittenCode(settings));
     const bool nvm = settings.type == kConfigNvm;
     const std::string command = Command(settings, "-t nvm -c 0 --new-code " + code + " -w ") +
                                 (nvm ? common::ShellWord(*settings.write_file) : "NVM-FILE");
@@ -74,7 +67,7 @@ void SayNoChip(const Settings& settings, const ProbeResult& probe, bool zero) {
 // The NVM is written at 0x02, the NVM block of control code 0: a chip
 // that answers there would take every page, and after the reset both
 // chips would answer at one code.
-void SayChipAtZero(const Settings& settings) {
+void SayChipAtZero(const Settings& settings, const ProbeResult& /*probe*/) {
     Say("%s: a chip answers at 0x00, control code 0, too: it would take every page written for "
         "the chip at control code %x (the NVM is written at 0x02, the NVM block of control code "
         "0); nothing was erased or written",
@@ -91,32 +84,24 @@ void SayCodeTaken(const Settings& settings, const ProbeResult& probe) {
         settings.bus.c_str(), probe.addr, *settings.new_code, Command(settings, "--scan").c_str());
 }
 
-// Whether another chip answers at code: "no" only when nothing
-// acknowledged a read there; a read that could not be made is said.
-enum class Other { kNone, kAnswers, kUnknown };
-
-Other OtherChipAt(const Settings& settings, std::uint8_t code, ProbeResult& probe) {
-    probe = ProbeChip(code);
+// True when no other chip answers at code: nothing acknowledged a read
+// there. Else says so (taken, when a chip answers), or that the read could
+// not be made.
+bool NoChipAt(const Settings& settings, std::uint8_t code,
+              void (*taken)(const Settings&, const ProbeResult&)) {
+    const ProbeResult probe = ProbeChip(code);
     if (probe.Answered()) {
-        return Other::kAnswers;
+        taken(settings, probe);
+    } else if (!NotAcknowledged(probe)) {
+        SayNotProbed(settings, probe);
     }
-    if (NotAcknowledged(probe)) {
-        return Other::kNone;
-    }
-    SayNotProbed(settings, probe);
-    return Other::kUnknown;
+    return !probe.Answered() && NotAcknowledged(probe);
 }
 
 }  // namespace
 
 std::uint8_t WrittenCode(const Settings& settings) {
     return settings.new_code.value_or(settings.code);
-}
-
-Settings AtWrittenCode(const Settings& settings) {
-    Settings written = settings;
-    written.code = WrittenCode(settings);
-    return written;
 }
 
 void NoteFileCode(const Context& run, const ConfigImage& file) {
@@ -150,33 +135,10 @@ bool ChipReady(const Context& run) {
     if (settings.type != kConfigNvm) {
         return true;
     }
-    ProbeResult other;
-    if (settings.code != 0) {
-        switch (OtherChipAt(settings, 0, other)) {
-            case Other::kNone:
-                break;
-            case Other::kAnswers:
-                SayChipAtZero(settings);
-                return false;
-            case Other::kUnknown:
-                return false;
-        }
-    }
-    // From here on, code 0 is -c or free.
+    // No other chip at code 0, where the NVM is written, nor at the code written.
     const std::uint8_t code = WrittenCode(settings);
-    if (code == settings.code || code == 0) {
-        return true;
-    }
-    switch (OtherChipAt(settings, code, other)) {
-        case Other::kNone:
-            return true;
-        case Other::kAnswers:
-            SayCodeTaken(settings, other);
-            return false;
-        case Other::kUnknown:
-            return false;
-    }
-    return false;
+    return (settings.code == 0 || NoChipAt(settings, 0, SayChipAtZero)) &&
+           (code == settings.code || code == 0 || NoChipAt(settings, code, SayCodeTaken));
 }
 
 }  // namespace cli::runs

@@ -14,10 +14,6 @@ namespace cli::runs {
 // The control code byte 0xCA is written with: --new-code, else -c.
 std::uint8_t WrittenCode(const Settings& settings);
 
-// settings as the run reads the chip back after programming: at the code
-// written.
-Settings AtWrittenCode(const Settings& settings);
-
 // For reg and nvm, whose byte 0xCA the run replaces: when the file's byte
 // asks for another control code than the one written, one line on the
 // run's output says so and how to keep the file's code.

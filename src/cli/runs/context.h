@@ -11,8 +11,8 @@ namespace cli::runs {
 
 struct Context {
     const Settings& settings;
-    std::FILE* out;           // standard output as the run has it (nowhere with -q)
-    log::RunRecord& record;   // filled as the run goes
+    std::FILE* out;          // standard output as the run has it (nowhere with -q)
+    log::RunRecord& record;  // filled as the run goes
 };
 
 }  // namespace cli::runs

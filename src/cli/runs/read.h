@@ -1,5 +1,5 @@
-// The read run, and the read-back section that every run but a scan ends
-// with.
+// The runs that only read (the read run and --verify), the read-back
+// section that every run but a scan ends with, and --save.
 #pragma once
 
 #include "chip/chip.h"
@@ -24,5 +24,13 @@ struct Reading {
     bool saved = true;      // and saved, when --save asks for it
 };
 Reading ReadAndSave(const Context& run, ConfigImage& image);
+
+// --verify FILE: the memory compared with what -w FILE would have sent.
+// Returns the exit status: 0 when the memory holds it.
+int VerifyRun(const Context& run);
+
+// --save FILE: writes image to FILE as a hex record file, only when the
+// read-back was complete. Returns kExitOk when it was saved.
+int SaveRun(const Context& run, bool complete, const ConfigImage& image);
 
 }  // namespace cli::runs

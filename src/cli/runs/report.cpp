@@ -1,6 +1,7 @@
 #include "cli/runs/report.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/say.h"
@@ -15,6 +16,12 @@ const char* Fate(const i2c::TransferResult& transfer) {
 }
 
 }  // namespace
+
+std::string HexDigit(unsigned code) {
+    char digit[4];
+    std::snprintf(digit, sizeof digit, "%x", code);
+    return digit;
+}
 
 // Why a transfer did not go through: a NACK in words, then errno's text.
 std::string TransferCause(const i2c::TransferResult& transfer) {

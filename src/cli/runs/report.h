@@ -11,6 +11,9 @@
 
 namespace cli::runs {
 
+// A control code as -c takes it: "a".
+std::string HexDigit(unsigned code);
+
 // Why a transfer did not go through: a NACK in words, then errno's text.
 std::string TransferCause(const i2c::TransferResult& transfer);
 

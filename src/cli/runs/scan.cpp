@@ -3,8 +3,9 @@
 #include <string>
 
 #include "chip/probe.h"
-#include "cli/dump.h"
+#include "cli/output.h"
 #include "cli/runs/bus.h"
+#include "cli/runs/report.h"
 #include "cli/say.h"
 #include "cli/status.h"
 
@@ -25,15 +26,10 @@ std::string Address(const ProbeResult& probe) {
 // One chip: its code as -c takes it, the addresses that answer, the code
 // its NVM gives it at the next reset.
 void PrintChip(std::FILE* out, const ChipFound& chip) {
-    std::string next = "-";
-    if (chip.nvm.Answered()) {
-        char digit[4];
-        std::snprintf(digit, sizeof digit, "%x", chip.CodeAtReset());
-        next = digit;
-    }
+    const std::string next = chip.nvm.Answered() ? HexDigit(chip.CodeAtReset()) : "-";
     std::fprintf(out, "%-4x %-9s %-4s %-6s %s%s\n", chip.code, Address(chip.registers).c_str(),
-                Address(chip.nvm).c_str(), Address(chip.eeprom).c_str(), next.c_str(),
-                chip.code == 0 ? " (code 0: where a chip with an erased NVM answers)" : "");
+                 Address(chip.nvm).c_str(), Address(chip.eeprom).c_str(), next.c_str(),
+                 chip.code == 0 ? " (code 0: where a chip with an erased NVM answers)" : "");
 }
 
 }  // namespace

@@ -2,14 +2,12 @@
 
 #include <cstring>
 
-#include "cli/dump.h"
 #include "cli/interruption.h"
+#include "cli/output.h"
 #include "cli/runs/bus.h"
 #include "cli/runs/chip_ready.h"
 #include "cli/runs/read.h"
 #include "cli/runs/report.h"
-#include "cli/runs/save.h"
-#include "cli/runs/skip_identical.h"
 #include "cli/say.h"
 #include "cli/status.h"
 #include "cli/texts.h"
@@ -76,11 +74,32 @@ bool ShowFile(const Context& run, ConfigImage& image) {
     return true;
 }
 
+// --skip-identical, which spares the NVM a program cycle on every re-run:
+// makes sent what the write would send (byte 0xCA takes the control code)
+// and reads the memory; true, said on the run's output, when it holds sent
+// already. False when it differs or could not be read whole.
+bool HoldsAlready(const Context& run, ConfigImage& sent) {
+    const Settings& settings = run.settings;
+    ApplyControlCode(settings.code, settings.type, sent);
+    ConfigImage held{};
+    const PagesResult read = ReadConfigData(settings.code, settings.type, held);
+    if (!read.Ok() || held != sent) {
+        return false;
+    }
+    std::fprintf(run.out,
+                 "Skipped: the memory at 0x%02X already holds what would be written; nothing was "
+                 "erased or written.\n\n",
+                 read.addr);
+    run.record.skipped = true;
+    return true;
+}
+
 // After the programming: read-back, verify and --save. Returns the status.
 int Finish(const Context& run, bool written, const ConfigImage& sent, ConfigImage& image) {
     const Settings& settings = run.settings;
     // A chip given a --new-code answers at it from the reset on.
-    const Settings programmed = AtWrittenCode(settings);
+    Settings programmed = settings;
+    programmed.code = WrittenCode(settings);
     const bool complete = ReadBack(run, programmed, true, image);
     // The registers hold live bits: they are never compared.
     const bool compare = written && complete && settings.verify && settings.type != kConfigReg;
