@@ -11,8 +11,6 @@ namespace cli {
 
 namespace {
 
-constexpr std::size_t kControlCodeByte = 0xCA;
-
 bool Scan(const Settings& s) { return s.action == Action::kScan; }
 
 // A rule: broken(s) when s breaks it, refusal and tail what says so; or,
@@ -47,7 +45,8 @@ std::string SetOnControlCode(const Settings& s) {
         return "";
     }
     for (const ByteSet& set : s.set_bytes) {
-        if (set.addr <= kControlCodeByte && kControlCodeByte < set.End()) {
+        if (const std::size_t at = chip::kFacts.control_code_byte;
+            set.addr <= at && at < set.End()) {
             return "--set " + set.text + ": touches byte 0xCA, whose low nibble is the control " +
                    "code of the chip on " + (s.type == kConfigReg ? "reg" : "nvm") +
                    ": give the code with -c";

@@ -17,8 +17,6 @@ namespace cli::runs {
 
 namespace {
 
-constexpr std::size_t kControlCodeByte = 0xCA;
-
 // "gpakcfg", with --bus when the run was given one, then rest.
 std::string Command(const Settings& settings, const std::string& rest) {
     std::string command = "gpakcfg";
@@ -106,7 +104,7 @@ std::uint8_t WrittenCode(const Settings& settings) {
 
 void NoteFileCode(const Context& run, const ConfigImage& file) {
     const Settings& settings = run.settings;
-    const int asked = file[kControlCodeByte] & 0x0F;
+    const int asked = file[chip::kFacts.control_code_byte] & chip::kFacts.code_mask;
     const int written = WrittenCode(settings);
     if (settings.type == kConfigEeprom || asked == written) {
         return;
@@ -123,22 +121,24 @@ bool ChipReady(const Context& run) {
     if (WrittenCode(settings) != settings.code) {
         run.record.new_code = WrittenCode(settings);
     }
-    const ProbeResult chip = ProbeChip(settings.code);
-    if (!chip.Answered()) {
-        if (NotAcknowledged(chip)) {
-            SayNoChip(settings, chip, settings.code != 0 && ProbeChip(0).Answered());
+    // The NVM is written at one code, where a chip whose NVM is erased answers too.
+    const std::uint8_t nvm = chip::kFacts.nvm_write_code;
+    const ProbeResult probe = ProbeChip(settings.code);
+    if (!probe.Answered()) {
+        if (NotAcknowledged(probe)) {
+            SayNoChip(settings, probe, settings.code != nvm && ProbeChip(nvm).Answered());
         } else {
-            SayNotProbed(settings, chip);
+            SayNotProbed(settings, probe);
         }
         return false;
     }
     if (settings.type != kConfigNvm) {
         return true;
     }
-    // No other chip at code 0, where the NVM is written, nor at the code written.
+    // No other chip at the code the NVM is written at, nor at the code written.
     const std::uint8_t code = WrittenCode(settings);
-    return (settings.code == 0 || NoChipAt(settings, 0, SayChipAtZero)) &&
-           (code == settings.code || code == 0 || NoChipAt(settings, code, SayCodeTaken));
+    return (settings.code == nvm || NoChipAt(settings, nvm, SayChipAtZero)) &&
+           (code == settings.code || code == nvm || NoChipAt(settings, code, SayCodeTaken));
 }
 
 }  // namespace cli::runs
