@@ -2,6 +2,9 @@
 // appended to FILE with one write, so that runs on several buses can share
 // one log. The runs fill the run's record, lent to them, as they go; LogRun
 // writes it.
+//
+// src/cli/log/ holds --log: record (the run's record and its line), json
+// (the JSON text) and log_file (what the file may not be, the append).
 #pragma once
 
 #include <chrono>
