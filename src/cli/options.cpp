@@ -79,6 +79,10 @@ std::string TakeBus(Draft& draft, const std::string& value) {
     return "";
 }
 
+std::string TakeByteSet(Draft& draft, const std::string& value) {
+    return AddByteSet(draft.settings.set_bytes, value);
+}
+
 std::string Ignore(Draft& /*draft*/, const std::string& /*value*/) { return ""; }
 
 // The value as a file name.
@@ -115,8 +119,7 @@ const Option kOptions[] = {
     {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
      Set<Action, &Settings::action, Action::kScan>},
     {nullptr, "--set", "ADDR=HEX",
-     "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
-     [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},
+     "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).", TakeByteSet},
     {nullptr, "--skip-identical", nullptr,
      "--skip-identical neither erases nor writes a memory that holds FILE.",
      Set<bool, &Settings::skip_identical, true>},

@@ -24,6 +24,9 @@ void SayLine(const char* format, std::va_list args, const char* cause) {
 
 }  // namespace
 
+// printf-style, as warnx(3), so that the compiler checks every format
+// against its arguments.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void Say(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
@@ -31,6 +34,7 @@ void Say(const char* format, ...) {
     va_end(args);
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void SayErrno(int error, const char* format, ...) {
     std::va_list args;
     va_start(args, format);

@@ -11,7 +11,7 @@ namespace cli {
 
 namespace {
 
-bool Scan(const Settings& s) { return s.action == Action::kScan; }
+bool Scan(const Settings& s) noexcept { return s.action == Action::kScan; }
 
 // A rule: broken(s) when s breaks it, refusal and tail what says so; or,
 // without broken, words(s), which says so ("" when s keeps it).
