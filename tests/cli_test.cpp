@@ -132,7 +132,7 @@ TEST_F(CliTest, TypeTakesItsFirstLetterAndCodeOneHexDigit) {
         {{"-t", "nvm", "-c", "F"}, 0x7A},
         {{"-t", "nvm", "-c", "f"}, 0x7A},
         {{"-t", "nvm", "-c", "0xC"}, 0x62},
-        {{"-t", "nvm", "-c", "0x3"}, 0x1A},           // now code 3, not 0
+        {{"-t", "nvm", "-c", "0x3"}, 0x1A},           // 0x before the digit
         {{"-t", "nvm", "-c", "3", "-c", "5"}, 0x2A},  // the last counts
         {{"-t", "reg", "-t", "eeprom"}, 0x0B},
         {{"-c", "2", "-t", "eeprom", "-f", "ignored"}, 0x13},
