@@ -306,7 +306,7 @@ TEST_F(ProgressTest, EraseCompletesEvenWhenNothingAnswers) {
 // A command that could not even be opened was not sent: its line no longer
 // says "complete", and nothing follows it, neither the other commands nor
 // the reset nor its pause.
-TEST_F(ProgressTest, EraseNowStopsAtACommandThatCannotBeSent) {
+TEST_F(ProgressTest, EraseStopsAtACommandThatCannotBeSent) {
     options.no_node = true;
     Restart();
     testing::internal::CaptureStdout();
@@ -320,7 +320,7 @@ TEST_F(ProgressTest, EraseNowStopsAtACommandThatCannotBeSent) {
     EXPECT_EQ(gpaksim::ElapsedNs(), 0);
 }
 
-TEST_F(ProgressTest, UnacknowledgedCommandsStillEraseAndReset) {
+TEST_F(ProgressTest, UnacknowledgedEraseAndResetCommandsTakeEffect) {
     options.knobs.unacked_commands = true;
     Restart();
     ConfigImage image = Pattern(4);

@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusa
 
 // The file of -w or --verify was replaced by --save: now refused, however
 // it is spelled or linked, and the file stays as it was.
-TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsNowRefusedBeforeTheBus) {
+TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsRefusedBeforeTheBus) {
     const std::string content = HexRecords(16) + ":00000001FF\n";
     const std::string master = bench.Write("master.hex", content);
     const std::string soft = bench.Path("soft.hex");

@@ -63,7 +63,7 @@ bool CatchesSigint(pid_t pid) {
 // The run is held at its erase section's heading (a full pipe), signalled,
 // then let go. Those the launcher does not pass on (now held too) go to
 // gpakcfg itself, which a shell started and wrote the process ID of.
-TEST_F(EndToEndSignals, SignalsWhileProgrammingNowAllOfThemWaitForTheChip) {
+TEST_F(EndToEndSignals, EverySignalWhileProgrammingWaitsForTheChip) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     struct Case {
         int sig;
@@ -135,7 +135,7 @@ TEST_F(EndToEndSignals, SignalsBeforeProgrammingActAsUsual) {
 
 // A signal while --save replaces its file now waits for the replacement
 // (the new copy is renamed over the file, or removed): no copy is left.
-TEST_F(EndToEndSignals, ASignalWhileSavingNowLeavesNoCopyBehind) {
+TEST_F(EndToEndSignals, ASignalWhileSavingLeavesNoCopyBehind) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     const std::string backups = bench.Path("backups");
     ASSERT_EQ(mkdir(backups.c_str(), 0700), 0);

@@ -114,7 +114,7 @@ TEST_F(EndToEnd, ProgrammingTheEepromAtControlCode2) {
 }
 
 // Standard error now names the page, the device address and the cause.
-TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndNowSaysWhereAndWhy) {
+TEST_F(EndToEnd, FailedPageWriteEndsWithStatus1AndSaysWhereAndWhy) {
     struct Case {
         std::string type;
         std::string nack;
