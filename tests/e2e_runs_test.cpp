@@ -12,7 +12,7 @@ namespace {
 class EndToEndRuns : public BenchTest {
 protected:
     // A second configuration, unlike the example.
-    std::string OtherFile() { return bench.Write("other.hex", HexRecords(16) + ":00000001FF\n"); }
+    std::string OtherFile() { return bench.Write("other.hex", HexFile(16)); }
 };
 
 TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
