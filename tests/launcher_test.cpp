@@ -52,14 +52,6 @@ protected:
         GTEST_SKIP() << "i2c-tools for the machine under test are not installed"; \
     }
 
-TEST_F(LauncherTest, I2cdetectFindsTheChipsThreeBlocks) {
-    REQUIRE_I2C_TOOLS();
-    const RunResult run = Tool("i2cdetect", {"-y", "1"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "\n00:                         08 -- 0a 0b -- -- -- -- \n"));
-    EXPECT_FALSE(Contains(run.out, "UU"));
-}
-
 TEST_F(LauncherTest, I2cgetAndI2csetAgreeWithTheDumpAndTheStateFile) {
     REQUIRE_I2C_TOOLS();
     const RunResult dump = bench.Gpakcfg({"-t", "nvm"});
