@@ -19,6 +19,8 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeStopsTheRunBeforeItsErase) {
     const std::string no_chip =
         "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
     const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
+    // The command given names the file as one word of the shell.
+    const std::string board = bench.Write("my board's.hex", ReadFile(kExample));
     struct Case {
         Strings board;
         Strings args;
@@ -35,11 +37,11 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeStopsTheRunBeforeItsErase) {
          no_chip + "nothing was written" + scan,
          {"0x08 W 00 NACK", "0x00 W 00 NACK"}},
         {{"--chip", "0"},
-         {"-t", "nvm", "-w", kExample, "--no-verify"},
+         {"-t", "nvm", "-w", board, "--no-verify"},
          no_chip + "nothing was erased or written" + scan +
              "gpakcfg: /dev/i2c-1: a chip answers at 0x00, control code 0, as one does whose NVM "
-             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w " +
-             kExample + " programs it and gives it control code 1\n",
+             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w '" +
+             bench.Path("my board'\\''s.hex") + "' programs it and gives it control code 1\n",
          {"0x08 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
         {{"--chip", "3:0"},
          {"-t", "eeprom", "-c", "5", "--bus", "3", "-w", kExample},
