@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/interruption.h"
-#include "cli/log_file.h"
+#include "cli/log/log_file.h"
 #include "common/unique_fd.h"
 #include "config_file/replace_file.h"
 #include "config_file/save.h"
@@ -50,7 +50,7 @@ std::string SaveUsable(const std::string& path) { return hexfile::ReplaceRefusal
 // Opened as the line will be, appending and never waiting; a log not made
 // yet is made and removed again, so that a run refused later leaves none.
 std::string LogUsable(const std::string& path) {
-    if (const char* refusal = DeviceRefusal(path)) {
+    if (const char* refusal = log::DeviceRefusal(path)) {
         return refusal;
     }
     constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;

@@ -19,7 +19,6 @@ the programs run under a user-mode emulator or (--stations) there is no
 PostgreSQL server, 1 on any problem.
 """
 
-import argparse
 import glob
 import os
 import shutil
@@ -29,7 +28,8 @@ import sys
 import tempfile
 import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
+from launch import (  # noqa: E402  pylint: disable=wrong-import-position
+    emulator, fresh_work, launcher_argv, parser_for)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from run_log_check import parse_log  # noqa: E402  pylint: disable=wrong-import-position
@@ -53,7 +53,7 @@ def file_image(path):
 class Fixtures:
     def __init__(self, args, name="bench"):
         self.args = args
-        self.emulator = os.environ.get("GPAK_SIM_EMULATOR", "").split()
+        self.emulator = emulator()
         self.state = os.path.join(args.work, name + ".state")
         self.counter = os.path.join(args.work, name + "-serial.txt")
         self.log = os.path.join(args.work, name + ".log")
@@ -334,17 +334,14 @@ def check_stations(args, bin_dir):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--gpakcfg", required=True)
-    parser.add_argument("--gpak-sim", required=True)
+    parser = parser_for(__doc__)
     parser.add_argument("--script", required=True)
     parser.add_argument("--example", required=True)
-    parser.add_argument("--work", required=True, help="a directory for the runs (emptied)")
     parser.add_argument("--stations", action="store_true",
                         help="only the two stations on one PostgreSQL sequence")
     parser.add_argument("--kill-runs", type=int, default=24)
     args = parser.parse_args()
-    if os.environ.get("GPAK_SIM_EMULATOR"):
+    if emulator():
         # The script starts gpakcfg itself, which a user-mode emulator would
         # have to run: the native build proves it.
         print("bench script: skipped, the programs run under a user-mode emulator here")
@@ -353,8 +350,7 @@ def main():
     if b"--chip" not in help_text.stdout + help_text.stderr:
         print("bench script: skipped, this gpak-sim has one bus only (no --chip)")
         return SKIP
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    fresh_work(args.work)
     if args.stations:
         bin_dir = postgres_bin()
         if bin_dir is None or shutil.which("psql") is None:

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace cli {
+namespace cli::log {
 
 // Why no line may be appended to the file at path: "a block device" or "an
 // I2C adapter", where it would land in the data or on the bus; nullptr
@@ -17,4 +17,4 @@ const char* DeviceRefusal(const std::string& path);
 // Returns why it could not, or "".
 std::string AppendLine(const std::string& path, const std::string& line);
 
-}  // namespace cli
+}  // namespace cli::log

@@ -1,4 +1,4 @@
-#include "cli/log_file.h"
+#include "cli/log/log_file.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 
 #include "common/unique_fd.h"
 
-namespace cli {
+namespace cli::log {
 
 namespace {
 
@@ -124,4 +124,4 @@ std::string AppendLine(const std::string& path, const std::string& line) {
     return fd.Reset() == 0 ? "" : ErrorText(errno);
 }
 
-}  // namespace cli
+}  // namespace cli::log
