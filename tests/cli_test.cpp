@@ -336,7 +336,7 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
 
 // Standard error says which page failed where, and why: a NACK in words,
 // whichever errno the adapter gives it.
-TEST_F(CliTest, FailedPageWriteSaysWhereAndWhyAndTheChipIsStillReset) {
+TEST_F(CliTest, FailedPageWriteSaysWhereWhyAndNowThatTheChipIsErasedAtCode0) {
     for (const auto& [error, cause] :
          {std::pair{gpaksim::NackError::kRemoteIo, "Remote I/O error"},
           std::pair{gpaksim::NackError::kNoDevice, "No such device or address"}}) {
@@ -357,8 +357,12 @@ TEST_F(CliTest, FailedPageWriteSaysWhereAndWhyAndTheChipIsStillReset) {
         const std::string nack =
             std::string("failed: the chip did not acknowledge (") + cause + ")";
         EXPECT_EQ(run.err, "gpakcfg: /dev/i2c-1: page 0x05 write to 0x02 " + nack +
-                               "\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A " + nack +
-                               "; the table shows zeros from row 0x00\n");
+                               "\ngpakcfg: /dev/i2c-1: the chip is now erased at control code 0 "
+                               "(its NVM holds pages 0x00 to 0x04 of the file): gpakcfg -t nvm -c "
+                               "0 --new-code 1 -w " GPAKCFG_EXAMPLES
+                               "/demo-config.hex programs it and gives it control code 1"
+                               "\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A " +
+                               nack + "; the table shows zeros from row 0x00\n");
     }
 }
 

@@ -3,6 +3,7 @@
 #include "cli/interruption.h"
 #include "cli/output.h"
 #include "cli/runs/bus.h"
+#include "cli/runs/chip_ready.h"
 #include "cli/runs/report.h"
 #include "cli/runs/write.h"
 #include "cli/say.h"
@@ -15,7 +16,7 @@ namespace cli::runs {
 Reading ReadAndSave(const Context& run, ConfigImage& image) {
     const i2c::BusLock bus = TakeBus(run.settings.bus);
     Reading reading;
-    reading.complete = ReadBack(run, run.settings, bus.Ready(), image);
+    reading.complete = ReadBack(run, run.settings, bus.Ready(), image, true);
     if (run.settings.save_file) {
         reading.saved = SaveRun(run, reading.complete, image) == kExitOk;
     }
@@ -29,7 +30,8 @@ int ReadRun(const Context& run) {
     return reading.complete && reading.saved ? kExitOk : kExitFailed;
 }
 
-bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image) {
+bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image,
+              bool look_for_chips) {
     image.fill(0);
     PrintHeading(texts::kReadHeading);
     bool complete = false;
@@ -38,6 +40,11 @@ bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, Conf
         complete = read.Ok();
         if (!complete) {
             ReportReadError(settings.bus, read);
+        }
+        // Nothing answered at all: where the chips are.
+        if (look_for_chips && !complete && read.failed_page == 0 &&
+            NotAcknowledged(read.transfer)) {
+            SayWhereTheChipsAre(settings);
         }
     } else {
         // Nothing is sent without the bus; the run has said why already.
