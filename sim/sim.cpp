@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "bus.h"
-#include "descriptors.h"
-#include "i2c_dev.h"
-#include "node_path.h"
+#include "bus/bus.h"
+#include "node/descriptors.h"
+#include "node/i2c_dev.h"
+#include "node/node_path.h"
 #include "raw_io.h"
 
 namespace gpaksim {

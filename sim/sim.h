@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "chip_model.h"
-#include "options.h"
-#include "state_file.h"
-#include "trace.h"
+#include "bus/trace.h"
+#include "knobs/options.h"
+#include "model/chip_model.h"
+#include "model/state_file.h"
 
 namespace gpaksim {
 

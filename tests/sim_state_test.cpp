@@ -14,9 +14,9 @@
 #include <climits>
 #include <fstream>
 
+#include "model/state_file.h"
 #include "run_command.h"
 #include "sim_fixture.h"
-#include "state_file.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "knobs/options.h"
 
 namespace gpaksim::launcher {
 

@@ -16,7 +16,7 @@
 #include <cstdarg>
 #include <ctime>
 
-#include "overrides.h"
+#include "interpose/overrides.h"
 
 extern "C" {
 
@@ -28,7 +28,7 @@ extern "C" {
                                                                 GPAKSIM_ARGUMENTS args); \
     })
 // NOLINTEND(bugprone-macro-parentheses)
-#include "overrides.def"
+#include "interpose/overrides.def"
 #undef GPAKSIM_OVERRIDE
 
 }  // extern "C"

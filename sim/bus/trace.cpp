@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "bus/trace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

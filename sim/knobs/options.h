@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "chip_model.h"
+#include "model/board.h"
+#include "model/chip_model.h"
 
 namespace gpaksim {
 

@@ -5,8 +5,8 @@
 
 #include <linux/i2c-dev.h>
 
-#include "bus.h"
-#include "descriptors.h"
+#include "bus/bus.h"
+#include "node/descriptors.h"
 
 namespace gpaksim {
 

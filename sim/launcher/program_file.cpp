@@ -1,4 +1,4 @@
-#include "program_file.h"
+#include "launcher/program_file.h"
 
 #include <elf.h>
 #include <fcntl.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "chip_model.h"
+#include "model/chip_model.h"
 
 namespace gpaksim {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "descriptors.h"
-#include "state_file.h"
+#include "model/state_file.h"
+#include "node/descriptors.h"
 
 namespace gpaksim {
 

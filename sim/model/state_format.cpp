@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "state_file.h"
-#include "state_text.h"
+#include "model/state_file.h"
+#include "model/state_text.h"
 
 namespace gpaksim {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "state_file.h"
+#include "model/state_file.h"
 
 namespace gpaksim::state_text {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "chip_model.h"
+#include "model/chip_model.h"
 
 namespace gpaksim {
 

@@ -1,4 +1,4 @@
-#include "state_file.h"
+#include "model/state_file.h"
 
 #include <fcntl.h>
 
@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board.h"
+#include "model/board.h"
+#include "model/state_text.h"
 #include "raw_io.h"
-#include "state_text.h"
 
 namespace gpaksim {
 

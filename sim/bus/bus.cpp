@@ -1,4 +1,4 @@
-#include "bus.h"
+#include "bus/bus.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "smbus.h"
+#include "node/smbus.h"
 
 #include <linux/i2c.h>
 

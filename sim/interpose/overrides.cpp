@@ -1,8 +1,8 @@
-#include "overrides.h"
+#include "interpose/overrides.h"
 
 #include <fcntl.h>
 
-#include "i2c_dev.h"
+#include "node/i2c_dev.h"
 #include "sim.h"
 
 namespace gpaksim::overrides {

@@ -1,4 +1,4 @@
-#include "board.h"
+#include "model/board.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstdlib>
 
-#include "node_path.h"
-#include "options.h"
-#include "state_file.h"
+#include "knobs/options.h"
+#include "model/state_file.h"
+#include "node/node_path.h"
 
 namespace gpaksim {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "shared_chip.h"
-#include "trace.h"
+#include "bus/shared_chip.h"
+#include "bus/trace.h"
+#include "knobs/options.h"
 
 namespace gpaksim {
 

@@ -1,4 +1,4 @@
-#include "node_path.h"
+#include "node/node_path.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "knobs/options.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -18,7 +18,7 @@
 #include <cstdarg>
 #include <ctime>
 
-#include "overrides.h"
+#include "interpose/overrides.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ extern "C" {
         return gpaksim::overrides::handler(real, GPAKSIM_ARGUMENTS args);         \
     })
 // NOLINTEND(bugprone-macro-parentheses)
-#include "overrides.def"
+#include "interpose/overrides.def"
 #undef GPAKSIM_OVERRIDE
 
 }  // extern "C"

@@ -1,4 +1,4 @@
-#include "state_text.h"
+#include "model/state_text.h"
 
 #include <charconv>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "chip_model.h"
+#include "model/chip_model.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "shared_chip.h"
+#include "bus/shared_chip.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

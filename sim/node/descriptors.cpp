@@ -1,4 +1,4 @@
-#include "descriptors.h"
+#include "node/descriptors.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "i2c_dev.h"
+#include "node/i2c_dev.h"
 
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "smbus.h"
+#include "node/smbus.h"
 
 namespace gpaksim {
 
