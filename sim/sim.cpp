@@ -12,7 +12,7 @@
 #include "node/descriptors.h"
 #include "node/i2c_dev.h"
 #include "node/node_path.h"
-#include "raw_io.h"
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 

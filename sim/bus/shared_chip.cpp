@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "raw_io.h"
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "raw_io.h"
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 

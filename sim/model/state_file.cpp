@@ -9,7 +9,7 @@
 
 #include "model/board.h"
 #include "model/state_text.h"
-#include "raw_io.h"
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 

@@ -1,4 +1,4 @@
-#include "raw_io.h"
+#include "raw/raw_io.h"
 
 #include <fcntl.h>
 #include <sys/syscall.h>
