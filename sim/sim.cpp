@@ -98,7 +98,11 @@ Sim& Get() {
 // The nodes as configured, resolved once: they are needed on every open
 // the program makes, before the simulator has to start.
 const std::vector<std::string>& NodePaths() {
-    static const std::vector<std::string> configured = NodesFromEnvironment();
+    static const std::vector<std::string> configured = [] {
+        std::vector<std::string> ignored;  // reported when the simulator starts
+        const Options options = WithNodesResolved(OptionsFromEnvironment(ignored));
+        return RunNodes(options.chips, options.node_path);
+    }();
     return g_sim != nullptr ? g_sim->bus.Nodes() : configured;
 }
 

@@ -14,6 +14,7 @@
 #include <climits>
 #include <fstream>
 
+#include "knobs/knob_text.h"
 #include "model/state_file.h"
 #include "run_command.h"
 #include "sim_fixture.h"

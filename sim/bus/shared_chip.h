@@ -8,9 +8,15 @@
 #include <string>
 
 #include "model/state_file.h"
-#include "node/descriptors.h"
 
 namespace gpaksim {
+
+// Where flock(2) on a descriptor of a node is carried out, once used (see
+// SharedChip::LockNode).
+struct NodeLock {
+    int state_fd = -1;  // the state file
+    int byte_fd = -1;   // /dev/null, a byte of which is the node's own lock
+};
 
 class SharedChip {
 public:

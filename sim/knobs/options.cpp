@@ -5,17 +5,11 @@
 #include <cstring>
 #include <sstream>
 
+#include "knobs/knob_text.h"
+
 namespace gpaksim {
 
 namespace {
-
-bool ParseNumber(const std::string& text, long min, long max, long& value) {
-    const char* s = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(s, &end, 0);
-    return end != s && *end == '\0' && errno == 0 && value >= min && value <= max;
-}
 
 bool NotEmpty(const std::string& text, std::string& error) {
     if (text.empty()) {
@@ -27,35 +21,6 @@ bool NotEmpty(const std::string& text, std::string& error) {
 bool Switch(const std::string& text) { return !text.empty() && text != "0"; }
 
 std::string SwitchText(bool on) { return on ? "1" : ""; }
-
-std::string Join(const std::vector<Nack>& nacks) {
-    std::string text;
-    for (const Nack& nack : nacks) {
-        char item[16];
-        if (nack.reg < 0) {
-            std::snprintf(item, sizeof item, "0x%02x", nack.addr);
-        } else {
-            std::snprintf(item, sizeof item, "0x%02x:0x%02x", nack.addr, nack.reg);
-        }
-        text += (text.empty() ? "" : ",") + std::string(item);
-    }
-    return text;
-}
-
-// Comma-separated ADDR[:REG] items, added to those already set.
-bool ParseNacks(Options& options, const std::string& text, std::string& error) {
-    std::stringstream items(text);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-        Nack nack;
-        if (!ParseNack(item, nack)) {
-            error = "invalid NACK '" + item + "' (ADDR[:REG])";
-            return false;
-        }
-        options.knobs.nacks.push_back(nack);
-    }
-    return true;
-}
 
 // --code sets the code of the one chip; each --chip has its own.
 bool NotWithChips(const Options& options, const char* other, std::string& error) {
@@ -105,8 +70,11 @@ const std::vector<Knob>& KnobTable() {
          },
          [](const Options& o) { return FormatChips(o.chips); }},
         {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
-         "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
-         [](const Options& o) { return Join(o.knobs.nacks); }},
+         "NACK transfers to ADDR (writes of REG only); repeatable",
+         [](Options& o, const std::string& t, std::string& error) {
+             return ParseNacks(t, o.knobs.nacks, error);
+         },
+         [](const Options& o) { return FormatNacks(o.knobs.nacks); }},
         {"errno", "NAME", "GPAK_SIM_ERRNO", "a NACK fails with eremoteio (as a Pi) or enxio",
          [](Options& o, const std::string& t, std::string& error) {
              if (t == "eremoteio" || t == "EREMOTEIO") {
@@ -196,28 +164,6 @@ void ExportOptions(const Options& options) {
             setenv(knob.env, value.c_str(), 1);
         }
     }
-}
-
-bool ParseNack(const std::string& text, Nack& nack) {
-    const std::size_t colon = text.find(':');
-    long addr = 0;
-    long reg = -1;
-    if (!ParseNumber(text.substr(0, colon), 0, 0x7F, addr) ||
-        (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), 0, 0xFF, reg))) {
-        return false;
-    }
-    nack.addr = static_cast<std::uint8_t>(addr);
-    nack.reg = static_cast<int>(reg);
-    return true;
-}
-
-std::string BusPath(const std::string& text) {
-    long number = 0;
-    if (text.find_first_not_of("0123456789") == std::string::npos &&
-        ParseNumber(text, 0, 0xFFFFF, number)) {
-        return "/dev/i2c-" + std::to_string(number);
-    }
-    return text;
 }
 
 std::vector<std::string> Emulator() {

@@ -56,12 +56,6 @@ Options OptionsFromEnvironment(std::vector<std::string>& problems);
 // Sets or unsets every GPAK_SIM_* variable for options.
 void ExportOptions(const Options& options);
 
-// Parses ADDR[:REG] (C integer syntax: 0x0a, 10). False when malformed.
-bool ParseNack(const std::string& text, Nack& nack);
-
-// N (0 or more) is /dev/i2c-N; anything else is a path.
-std::string BusPath(const std::string& text);
-
 // The qemu-user command line that runs programs of this machine when this
 // process itself runs under it (set by the tests of a cross build); empty
 // when unset. Programs started from an emulated process are not emulated

@@ -13,6 +13,7 @@
 #include "bus/trace.h"
 #include "launcher/launch_options.h"
 #include "model/board.h"
+#include "node/node_path.h"
 
 namespace gpaksim::launcher {
 

@@ -1,5 +1,5 @@
-// The chips of a simulated run on their buses: the chips --chip asks for,
-// how a state file takes them, which chips answer on a node, and a message
+// The chips of a simulated run on their buses: where --chip puts them, how
+// the state takes them, which chips answer on a node, and a message
 // on a bus where several chips may answer one address. The bus is open
 // drain: each chip that acknowledges takes every write, a read returns the
 // bitwise AND of their bytes, and the bus acknowledges when any chip does.
@@ -11,13 +11,9 @@
 #include <vector>
 
 #include "model/chip_model.h"
+#include "model/state_file.h"
 
 namespace gpaksim {
-
-struct SimState;
-
-// A state file holds up to this many chips.
-constexpr std::size_t kMaxChips = 32;
 
 // One --chip: a chip on the node bus (empty: the node of --bus) that has
 // control code code when it is made.
@@ -26,27 +22,11 @@ struct ChipPlacement {
     std::uint8_t code = 1;
 };
 
-// Comma-separated "[BUS:]CODE" items, added to chips: BUS a number N
-// (/dev/i2c-N) or a path without commas and blanks, made absolute; CODE
-// 0..15 (0x0..0xf). False with error set, at most kMaxChips chips.
-bool ParseChips(const std::string& text, std::vector<ChipPlacement>& chips, std::string& error);
-std::string FormatChips(const std::vector<ChipPlacement>& chips);
-
 // The nodes a run answers, each once, in the order of its chips: the buses
 // of chips, or default_node alone when there are none. A chip without a
 // bus is on default_node.
 std::vector<std::string> RunNodes(const std::vector<ChipPlacement>& chips,
                                   const std::string& default_node);
-
-struct Options;
-
-// options with the node and the buses of the chips resolved, so that every
-// spelling of a node and every link to it compares equal to it.
-Options WithNodesResolved(const Options& options);
-
-// The nodes of the run that GPAK_SIM_BUS and GPAK_SIM_CHIPS configure,
-// resolved; malformed values are left for the simulator's start to report.
-std::vector<std::string> NodesFromEnvironment();
 
 // Gives state the chips of placements, whose buses are absolute paths:
 // chip N is the Nth placement. A chip the state lacks is made fresh with

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "model/board.h"
 #include "model/state_text.h"
 #include "raw/raw_io.h"
 

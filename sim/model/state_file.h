@@ -11,6 +11,9 @@
 
 namespace gpaksim {
 
+// A state file holds up to this many chips.
+constexpr std::size_t kMaxChips = 32;
+
 // A state file is under 3 KiB a chip; anything much larger is no state file.
 constexpr std::size_t kStateFileLimit = std::size_t{128} * 1024;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "model/state_file.h"
+#include "model/chip_model.h"
 
 namespace gpaksim::state_text {
 

@@ -9,14 +9,9 @@
 #include <set>
 #include <string>
 
-namespace gpaksim {
+#include "bus/shared_chip.h"
 
-// Where flock(2) on a descriptor of a node is carried out, once used (see
-// SharedChip::LockNode).
-struct NodeLock {
-    int state_fd = -1;  // the state file
-    int byte_fd = -1;   // /dev/null, a byte of which is the node's own lock
-};
+namespace gpaksim {
 
 struct NodeDescriptor {
     std::size_t bus = 0;     // which of the run's nodes it was opened as

@@ -92,4 +92,15 @@ std::string ResolvePath(int dirfd, const std::string& path) {
     return resolved.empty() ? "/" : resolved;
 }
 
+Options WithNodesResolved(const Options& options) {
+    Options resolved = options;
+    const std::string node = ResolvePath(AT_FDCWD, options.node_path);
+    resolved.node_path = node.empty() ? options.node_path : node;
+    for (ChipPlacement& chip : resolved.chips) {
+        const std::string bus = chip.bus.empty() ? std::string() : ResolvePath(AT_FDCWD, chip.bus);
+        chip.bus = bus.empty() ? chip.bus : bus;
+    }
+    return resolved;
+}
+
 }  // namespace gpaksim
