@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 #include "bus/bus.h"
 #include "node/descriptors.h"
@@ -106,18 +107,13 @@ const std::vector<std::string>& NodePaths() {
     return g_sim != nullptr ? g_sim->bus.Nodes() : configured;
 }
 
-// The node that the open about to be made is of: set by IsNodePath(), which
-// the overrides call just before Open().
-std::size_t g_opening = 0;
-
-bool IsOneOf(const std::vector<std::string>& nodes, const std::string& path) {
+std::optional<std::size_t> IndexOf(const std::vector<std::string>& nodes, const std::string& path) {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         if (nodes[i] == path) {
-            g_opening = i;
-            return true;
+            return i;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 int Fail(int error) {
@@ -138,24 +134,23 @@ int OpenCount() { return Get().descriptors.Opens(); }
 int CloseCount() { return Get().descriptors.Closes(); }
 const std::vector<std::string>& Problems() { return Get().problems; }
 
-bool IsNodePath(int dirfd, const char* path) {
+std::optional<std::size_t> NodeNamed(int dirfd, const char* path) {
     if (path == nullptr || path[0] == '\0') {
-        return false;
+        return std::nullopt;
     }
     const std::vector<std::string>& nodes = NodePaths();
-    if (IsOneOf(nodes, path)) {
-        return true;
+    if (const auto node = IndexOf(nodes, path)) {
+        return node;
     }
     const raw::SavedErrno saved;
     const int fd = g_sim != nullptr ? g_sim->descriptors.NamedFd(path) : -1;
     if (fd >= 0) {
-        g_opening = g_sim->descriptors.Find(fd)->bus;
-        return true;
+        return g_sim->descriptors.Find(fd)->bus;
     }
-    return IsOneOf(nodes, ResolvePath(dirfd, path));
+    return IndexOf(nodes, ResolvePath(dirfd, path));
 }
 
-int Open(int flags) {
+int Open(std::size_t node, int flags) {
     Sim& sim = Get();
     if (sim.options.no_node) {
         return Fail(ENOENT);
@@ -178,11 +173,11 @@ int Open(int flags) {
         return -1;
     }
     sim.descriptors.Add(fd);
-    NodeDescriptor& node = *sim.descriptors.Find(fd);
-    node.bus = g_opening < sim.bus.Nodes().size() ? g_opening : 0;
+    NodeDescriptor& opened = *sim.descriptors.Find(fd);
+    opened.bus = node < sim.bus.Nodes().size() ? node : 0;
     if (fd <= STDERR_FILENO) {
         // What the program prints there would go onto the bus of a real node.
-        Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, node) +
+        Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, opened) +
                  " is a standard stream: the program opened it with that stream closed",
              false);
     }

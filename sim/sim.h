@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,10 @@ const std::vector<std::string>& Problems();  // misuse and failures seen
 
 // Entry points of the libc overrides. Each sets errno as the system call
 // would.
-bool IsNodePath(int dirfd, const char* path);
-int Open(int flags);
+// Which of the run's nodes path names, if any: the overrides ask before
+// every open, and open that node with Open().
+std::optional<std::size_t> NodeNamed(int dirfd, const char* path);
+int Open(std::size_t node, int flags);
 bool Owns(int fd);
 int Ioctl(int fd, unsigned long request, void* arg);
 ssize_t Read(int fd, void* buf, std::size_t count);

@@ -56,29 +56,29 @@ mode_t ModeArgument(int flags, va_list args) {
 }
 
 int Open(OpenFn real, const char* path, int flags, mode_t mode) {
-    if (IsNodePath(AT_FDCWD, path)) {
-        return gpaksim::Open(flags);
+    if (const auto node = NodeNamed(AT_FDCWD, path)) {
+        return gpaksim::Open(*node, flags);
     }
     return real != nullptr ? AfterRealOpen(real(path, flags, mode)) : Missing();
 }
 
 int Open2(Open2Fn real, const char* path, int flags) {
-    if (IsNodePath(AT_FDCWD, path)) {
-        return gpaksim::Open(flags);
+    if (const auto node = NodeNamed(AT_FDCWD, path)) {
+        return gpaksim::Open(*node, flags);
     }
     return real != nullptr ? AfterRealOpen(real(path, flags)) : Missing();
 }
 
 int OpenAt(OpenAtFn real, int dirfd, const char* path, int flags, mode_t mode) {
-    if (IsNodePath(dirfd, path)) {
-        return gpaksim::Open(flags);
+    if (const auto node = NodeNamed(dirfd, path)) {
+        return gpaksim::Open(*node, flags);
     }
     return real != nullptr ? AfterRealOpen(real(dirfd, path, flags, mode)) : Missing();
 }
 
 int OpenAt2(OpenAt2Fn real, int dirfd, const char* path, int flags) {
-    if (IsNodePath(dirfd, path)) {
-        return gpaksim::Open(flags);
+    if (const auto node = NodeNamed(dirfd, path)) {
+        return gpaksim::Open(*node, flags);
     }
     return real != nullptr ? AfterRealOpen(real(dirfd, path, flags)) : Missing();
 }
