@@ -16,6 +16,7 @@
 
 #include "knobs/knob_text.h"
 #include "model/state_file.h"
+#include "model/state_format.h"
 #include "run_command.h"
 #include "sim_fixture.h"
 

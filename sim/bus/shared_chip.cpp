@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "model/state_format.h"
 #include "raw/raw_io.h"
 
 namespace gpaksim {

@@ -1,5 +1,6 @@
 // The chip kept in a text file, so that every process of a simulated run,
-// and the next run, see the same chip.
+// and the next run, see the same chip: what the file holds, and its
+// reading (its writing is in state_format.h).
 #pragma once
 
 #include <cstdint>
@@ -42,11 +43,6 @@ struct ParsedState {
 // chip. The busy windows and the clock are taken only when saved on the
 // same kind of clock (virtual or monotonic) as virtual_time asks for.
 ParsedState ParseState(std::string_view text, bool virtual_time);
-
-// The file's text for state. Its length changes only with the chips and
-// their buses, so that a simulated run rewrites the file in place after
-// every transfer.
-std::string FormatState(const SimState& state, bool virtual_time);
 
 // Loads the state file at path, for the launcher and the tests: a missing
 // file is a fresh chip.

@@ -1,8 +1,9 @@
+#include "model/state_format.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "model/state_file.h"
 #include "model/state_text.h"
 
 namespace gpaksim {
