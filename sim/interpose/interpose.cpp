@@ -39,7 +39,7 @@ extern "C" {
 #define GPAKSIM_OVERRIDE(where, name, shape, handler, ret, params, args)          \
     GPAKSIM_WHERE_##where(ret name params {                                       \
         GPAKSIM_TAKE_##shape static const auto real = Next<ret(*) params>(#name); \
-        return gpaksim::overrides::handler(real, GPAKSIM_ARGUMENTS args);         \
+        return gpaksim::interpose::handler(real, GPAKSIM_ARGUMENTS args);         \
     })
 // NOLINTEND(bugprone-macro-parentheses)
 #include "interpose/overrides.def"

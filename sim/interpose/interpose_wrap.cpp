@@ -24,7 +24,7 @@ extern "C" {
 // NOLINTBEGIN(bugprone-macro-parentheses)
 #define GPAKSIM_OVERRIDE(where, name, shape, handler, ret, params, args)                 \
     GPAKSIM_WHERE_##where(ret __real_##name params; ret __wrap_##name params {           \
-        GPAKSIM_TAKE_##shape return gpaksim::overrides::handler(&__real_##name,          \
+        GPAKSIM_TAKE_##shape return gpaksim::interpose::handler(&__real_##name,          \
                                                                 GPAKSIM_ARGUMENTS args); \
     })
 // NOLINTEND(bugprone-macro-parentheses)

@@ -5,7 +5,7 @@
 #include "node/i2c_dev.h"
 #include "sim.h"
 
-namespace gpaksim::overrides {
+namespace gpaksim::interpose {
 
 namespace {
 
@@ -169,4 +169,4 @@ bool ClockNanosleepVirtually(clockid_t clock, int flags, std::int64_t sec, std::
     return SleepVirtually(ns);
 }
 
-}  // namespace gpaksim::overrides
+}  // namespace gpaksim::interpose

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <ctime>
 
-namespace gpaksim::overrides {
+namespace gpaksim::interpose {
 
 using OpenFn = int (*)(const char*, int, ...);
 using Open2Fn = int (*)(const char*, int);
@@ -98,7 +98,7 @@ struct Timespec64 {
 };
 #endif
 
-}  // namespace gpaksim::overrides
+}  // namespace gpaksim::interpose
 
 // The pieces of an override made from an entry of overrides.def: whether
 // it exists on this system, and how its variadic argument is taken.
@@ -112,7 +112,7 @@ struct Timespec64 {
 #define GPAKSIM_TAKE_MODE                                            \
     va_list va;                                                      \
     va_start(va, flags);                                             \
-    const mode_t mode = gpaksim::overrides::ModeArgument(flags, va); \
+    const mode_t mode = gpaksim::interpose::ModeArgument(flags, va); \
     va_end(va);
 #define GPAKSIM_TAKE_ARG           \
     va_list va;                    \
