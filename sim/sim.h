@@ -1,4 +1,4 @@
-// The simulated node in a program: the libc overrides (interpose.cpp)
+// The simulated node in a program: the libc overrides (interpose/)
 // route the program's calls on it here, and tests linked with the
 // simulator drive it through Start() and inspect it.
 #pragma once
