@@ -3,12 +3,13 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 
@@ -25,14 +26,6 @@ struct ElfFile {
 constexpr unsigned char kNativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 constexpr unsigned char kNativeData =
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
-
-// Raw system calls: the simulator's own file access must not pass through
-// the overrides it may be linked with.
-int OpenRead(const char* path) {
-    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC));
-}
-
-void CloseRaw(int fd) { syscall(SYS_close, fd); }
 
 bool ReadAt(int fd, void* buf, std::size_t len, off_t offset) {
     return pread(fd, buf, len, offset) == static_cast<ssize_t>(len);
@@ -67,7 +60,7 @@ bool ReadHeaders(int fd, ElfFile& elf) {
 // and byte order have their headers read, natively; others differ from it
 // in elf_class or data anyway.
 bool ReadElf(const char* path, ElfFile& elf) {
-    const int fd = OpenRead(path);
+    const int fd = raw::Open(path, O_RDONLY);  // never through the overrides
     if (fd < 0) {
         return false;
     }
@@ -81,7 +74,7 @@ bool ReadElf(const char* path, ElfFile& elf) {
                                             : ReadHeaders<Elf32_Ehdr, Elf32_Phdr>(fd, elf);
         }
     }
-    CloseRaw(fd);
+    raw::Close(fd);
     return ok;
 }
 
