@@ -116,11 +116,6 @@ std::optional<std::size_t> IndexOf(const std::vector<std::string>& nodes, const 
     return std::nullopt;
 }
 
-int Fail(int error) {
-    errno = error;
-    return -1;
-}
-
 }  // namespace
 
 void Start(const Options& options) { StartWith(options, {}); }
@@ -153,14 +148,14 @@ std::optional<std::size_t> NodeNamed(int dirfd, const char* path) {
 int Open(std::size_t node, int flags) {
     Sim& sim = Get();
     if (sim.options.no_node) {
-        return Fail(ENOENT);
+        return raw::Fail(ENOENT);
     }
     const int mode = flags & O_ACCMODE;
     if (mode != O_RDWR && mode != O_RDONLY && mode != O_WRONLY) {
-        return Fail(EINVAL);
+        return raw::Fail(EINVAL);
     }
     if (!sim.bus.Usable()) {
-        return Fail(EIO);  // said at the start: the chip's state cannot be used
+        return raw::Fail(EIO);  // said at the start: the chip's state cannot be used
     }
     // The descriptor stands for the node: the lowest free number, as the
     // kernel gives, and one on which nothing but the simulator's calls can
@@ -189,19 +184,19 @@ bool Owns(int fd) { return g_sim != nullptr && g_sim->descriptors.Has(fd); }
 int Ioctl(int fd, unsigned long request, void* arg) {
     Sim& sim = Get();
     NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeIoctl(sim.bus, *node, request, arg);
+    return node == nullptr ? raw::Fail(EBADF) : NodeIoctl(sim.bus, *node, request, arg);
 }
 
 ssize_t Read(int fd, void* buf, std::size_t count) {
     Sim& sim = Get();
     const NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeRead(sim.bus, *node, buf, count);
+    return node == nullptr ? raw::Fail(EBADF) : NodeRead(sim.bus, *node, buf, count);
 }
 
 ssize_t Write(int fd, const void* buf, std::size_t count) {
     Sim& sim = Get();
     const NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeWrite(sim.bus, *node, buf, count);
+    return node == nullptr ? raw::Fail(EBADF) : NodeWrite(sim.bus, *node, buf, count);
 }
 
 // flock(2) on a descriptor of a node locks that node for every process
@@ -211,7 +206,7 @@ int Flock(int fd, int operation) {
     Sim& sim = Get();
     NodeDescriptor* node = sim.descriptors.Find(fd);
     if (node == nullptr) {
-        return Fail(EBADF);
+        return raw::Fail(EBADF);
     }
     return sim.bus.Flock(node->lock, node->bus, operation);
 }

@@ -6,14 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "raw/raw_io.h"
+
 namespace gpaksim {
 
 namespace {
-
-int Fail(int error) {
-    errno = error;
-    return -1;
-}
 
 // The bytes that the message puts on the bus first: its address byte.
 std::uint8_t AddressByte(const BusMessage& msg) {
@@ -182,10 +179,10 @@ int Emulated::Run(Bus& bus, std::size_t node, i2c_smbus_data& data) {
         return -1;
     }
     if (sent != static_cast<int>(count_)) {
-        return Fail(EIO);
+        return raw::Fail(EIO);
     }
     if (wants_pec_ && !PecMatches(partial_pec)) {
-        return Fail(EBADMSG);
+        return raw::Fail(EBADMSG);
     }
     return Reads() ? Result(data) : 0;
 }
@@ -208,7 +205,7 @@ int Emulated::Result(i2c_smbus_data& data) const {
         case I2C_SMBUS_BLOCK_DATA:
         case I2C_SMBUS_BLOCK_PROC_CALL:
             if (in_[0] > I2C_SMBUS_BLOCK_MAX) {
-                return Fail(EPROTO);
+                return raw::Fail(EPROTO);
             }
             std::memcpy(data.block, in_.data(), in_[0] + 1U);
             break;
@@ -251,12 +248,12 @@ std::uint8_t SmbusPec(std::uint8_t crc, const std::uint8_t* bytes, std::size_t l
 // old I2C block command turned into the new one.
 int SmbusIoctl(Bus& bus, const NodeDescriptor& node, const i2c_smbus_ioctl_data* request) {
     if (request == nullptr) {
-        return Fail(EFAULT);
+        return raw::Fail(EFAULT);
     }
     std::uint32_t size = request->size;
     const std::uint8_t read_write = request->read_write;
     if (!KnownSize(size) || (read_write != I2C_SMBUS_READ && read_write != I2C_SMBUS_WRITE)) {
-        return Fail(EINVAL);
+        return raw::Fail(EINVAL);
     }
     i2c_smbus_data data{};
     const bool uses_data =
@@ -264,7 +261,7 @@ int SmbusIoctl(Bus& bus, const NodeDescriptor& node, const i2c_smbus_ioctl_data*
     std::size_t data_size = 0;
     if (uses_data) {
         if (request->data == nullptr) {
-            return Fail(EINVAL);
+            return raw::Fail(EINVAL);
         }
         data_size = size == I2C_SMBUS_BYTE_DATA || size == I2C_SMBUS_BYTE ? sizeof data.byte
                     : size == I2C_SMBUS_WORD_DATA || size == I2C_SMBUS_PROC_CALL

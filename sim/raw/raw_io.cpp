@@ -65,6 +65,11 @@ bool ReadWhole(int fd, std::string& text, std::size_t limit) {
     return true;
 }
 
+int Fail(int error) {
+    errno = error;
+    return -1;
+}
+
 SavedErrno::SavedErrno() : saved_(errno) {}
 SavedErrno::~SavedErrno() { errno = saved_; }
 

@@ -31,6 +31,10 @@ bool WriteAll(int fd, std::string_view text);
 // error (errno set).
 bool ReadWhole(int fd, std::string& text, std::size_t limit);
 
+// -1 with errno set to error: how a system call fails, for the simulator's
+// answers to a program's calls.
+int Fail(int error);
+
 // Keeps errno across a scope, for code that runs inside a program's call.
 class SavedErrno {
 public:
