@@ -28,6 +28,21 @@ std::string Command(const Settings& settings, const std::string& rest) {
     return command + " " + rest;
 }
 
+// The command that programs the NVM of the chip at control code at with
+// file, giving it control code code ("" to keep its own).
+std::string NvmCommand(const Settings& settings, const std::string& at, const std::string& code,
+                       const std::string& file) {
+    std::string rest = "-t nvm -c ";
+    rest += at;
+    if (!code.empty()) {
+        rest += " --new-code ";
+        rest += code;
+    }
+    rest += " -w ";
+    rest += file;
+    return Command(settings, rest);
+}
+
 const char* NothingSent(const Settings& settings) {
     return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
 }
@@ -116,21 +131,20 @@ void SayWhereTheChipsAre(const Settings& settings) {
     for (const ChipFound& chip : chips) {
         const std::string at = HexDigit(chip.code);
         const std::uint8_t addr = chip.registers.addr;
+        const std::string reach = "-c " + at + " reaches it; ";
         if (chip.code == chip::kFacts.nvm_write_code) {
             Say("%s: a chip answers at 0x00, control code 0, as one does whose NVM is erased: %s "
                 "programs %s and gives it control code %s",
-                bus, Command(settings, "-t nvm -c 0 --new-code " + code + " -w " + file).c_str(),
-                it, code.c_str());
+                bus, NvmCommand(settings, "0", code, file).c_str(), it, code.c_str());
         } else if (chip.code == wanted && nvm) {
             Say("%s: a chip answers at 0x%02X, control code %s, the code this run gives it: %s "
                 "programs it there",
-                bus, addr, at.c_str(), Command(settings, "-t nvm -c " + at + " -w " + file).c_str());
+                bus, addr, at.c_str(), NvmCommand(settings, at, "", file).c_str());
         } else if (chip.code != settings.code) {
             Say("%s: a chip answers at 0x%02X, control code %s: %s%s programs %s and moves it to "
                 "control code %s",
-                bus, addr, at.c_str(), nvm ? "" : ("-c " + at + " reaches it; ").c_str(),
-                Command(settings, "-t nvm -c " + at + " --new-code " + code + " -w " + file).c_str(),
-                it, code.c_str());
+                bus, addr, at.c_str(), nvm ? "" : reach.c_str(),
+                NvmCommand(settings, at, code, file).c_str(), it, code.c_str());
         }
     }
     if (chips.empty()) {
@@ -151,8 +165,7 @@ void SayErasedAtZero(const Settings& settings, const PagesResult& written) {
     const std::string file = common::ShellWord(*settings.write_file);
     Say("%s: the chip is now erased at control code 0 (its NVM holds %s): %s programs it and "
         "gives it control code %s",
-        settings.bus.c_str(), held,
-        Command(settings, "-t nvm -c 0 --new-code " + code + " -w " + file).c_str(), code.c_str());
+        settings.bus.c_str(), held, NvmCommand(settings, "0", code, file).c_str(), code.c_str());
 }
 
 bool ChipReady(const Context& run) {
