@@ -183,11 +183,13 @@ log_serial() {
 is_serial() { [[ $1 =~ ^[0-9]{1,10}$ ]] && ((10#$1 <= 0xFFFFFFFF)); }
 
 # Replaces the counter with NEXT (and "taken N" when given): a new file,
-# flushed, renamed over the old one, the directory flushed.
+# flushed, renamed over the old one. The directory is flushed too when a
+# number is taken, before the number goes into the log; the rename that
+# only clears the mark may be lost in a power cut (the mark then stays).
 replace_counter() {
     local new=$counter.new
     { printf '%d\n' "$1" && if [ -n "${2:-}" ]; then printf 'taken %d\n' "$2"; fi; } >"$new" &&
-        sync -- "$new" && mv -f -- "$new" "$counter" && sync -- "$counter_dir"
+        sync -- "$new" && mv -f -- "$new" "$counter" && { [ -z "${2:-}" ] || sync -- "$counter_dir"; }
 }
 
 # Reads the counter (under its lock) into next and taken.
