@@ -17,6 +17,8 @@ import os
 import shutil
 import subprocess
 import sys
+# No __pycache__ of the modules imported below in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
 
