@@ -104,15 +104,15 @@ std::string FileName(const std::string& path) {
     return path == kStandardInput ? kStandardInputName : path;
 }
 
-ConfigFileResult ReadConfigFile(const std::string& given, ConfigImage& image) {
+ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
-    const std::string path = FileName(given);
+    const std::string name = FileName(path);
     // Opening a FIFO without a writer, or a device that waits for a line,
     // returns at once; a terminal never becomes the controlling one.
     // Standard input is read through a descriptor of its own.
     const common::UniqueFd fd(
-        given == kStandardInput ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                                : open(given.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        path == kStandardInput ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                               : open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.IsOpen()) {
         return Failed(ConfigFileStatus::kOpenFailed, errno);
     }
@@ -122,7 +122,7 @@ ConfigFileResult ReadConfigFile(const std::string& given, ConfigImage& image) {
         return Failed(ConfigFileStatus::kReadFailed, errno);
     }
     if (const char* kind = DeviceKind(fd.Get(), opened.st_mode)) {
-        return Refused(path,
+        return Refused(name,
                        std::string(kind) + ", not a hex record file: nothing was read from it");
     }
     const int waited = S_ISFIFO(opened.st_mode) ? WaitForWriter(fd.Get()) : 0;
@@ -134,9 +134,9 @@ ConfigFileResult ReadConfigFile(const std::string& given, ConfigImage& image) {
         return Failed(ConfigFileStatus::kReadFailed, file.error_number);
     }
     if (file.too_large) {
-        return Refused(path, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
+        return Refused(name, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
     }
     // Standard input has no name that a conversion command could write beside.
-    const bool regular_file = S_ISREG(opened.st_mode) && given != kStandardInput;
-    return ReadText(path, file.text, regular_file, image);
+    const bool regular_file = S_ISREG(opened.st_mode) && path != kStandardInput;
+    return ReadText(name, file.text, regular_file, image);
 }
