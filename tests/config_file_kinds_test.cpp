@@ -42,7 +42,7 @@ int Reap(pid_t pid) {
 // before) and UTF-16 text, refused at the line that shows it with the
 // command that converts them; the command gives a file that is taken, with
 // the image meant.
-TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) {
+TEST_F(ConfigFileTest, OtherFormatsAreRefusedWithTheCommandThatConvertsThem) {
     Strings srec = {SRec('0', 0, {'g', 'p', 'a', 'k'})};
     for (unsigned addr = 0; addr < 256; addr += 32) {
         srec.push_back(SRec('1', addr, Counting(addr, 32)));
@@ -81,7 +81,7 @@ TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) 
         std::string message;
         std::optional<ConfigImage> image;  // what the converted file gives
     };
-    const std::string a = dir.Path("a."), quoted_board = "'" + dir.Path("my board.");
+    const std::string a = dir.Path("a."), quoted_board = "'" + dir.Path("my board'\\''s.");
     const Case cases[] = {
         {"a.s19", "a.hex", by_srec_cat("-motorola", Join(srec)), 1,
          kSRecords + srec_cat(a + "s19", "-motorola", a + "hex"), CountingImage()},
@@ -91,7 +91,7 @@ TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) 
              Join({SRec('3', 0, Counting(0, 16)), SRec('7', 0, {})}, "\r\n"),
          3, kSRecords + srec_cat(dir.Path("b.hex"), "-motorola", dir.Path("b-intel.hex")),
          CountingImage(16)},
-        {"my board.s19", "my board.hex", Join(srec), 1,
+        {"my board's.s19", "my board's.hex", Join(srec), 1,
          kSRecords + srec_cat(quoted_board + "s19'", "-motorola", quoted_board + "hex'"),
          CountingImage()},
         {"a.bin", "a.hex", by_srec_cat("-binary", counting_bytes), 1,
@@ -207,7 +207,7 @@ TEST_F(ConfigFileTest, APipeIsReadOnceItsWriterComes) {
 
 // On a device a read(2) is the device's own operation: on an I2C node, a
 // transfer on the bus. Such files were read before.
-TEST_F(ConfigFileTest, DevicesAreNowRefusedBeforeAByteIsReadFromThem) {
+TEST_F(ConfigFileTest, DevicesAreRefusedBeforeAByteIsReadFromThem) {
     const std::string refusal =
         ": a character device, not a hex record file: nothing was read from it";
     for (const std::string device : {"/dev/null", "/dev/zero"}) {

@@ -15,10 +15,11 @@ namespace {
 // the run erased nothing the chip heard, said "complete" 16 times and
 // failed on its writes, or passed with --no-verify, pages ORed into a
 // chip left at control code 0.
-TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
+TEST_F(ChipsOnTheBus, NoChipAtTheCodeStopsTheRunBeforeItsErase) {
     const std::string no_chip =
         "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
     const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
+    const std::string quoted = bench.Write("board's.hex", ReadFile(kExample));
     struct Case {
         Strings board;
         Strings args;
@@ -34,12 +35,13 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
          {"-t", "reg", "-w", kExample},
          no_chip + "nothing was written" + scan,
          {"0x08 W 00 NACK", "0x00 W 00 NACK"}},
+        // The file's name as one word of the command (a ' in it quoted).
         {{"--chip", "0"},
-         {"-t", "nvm", "-w", kExample, "--no-verify"},
+         {"-t", "nvm", "-w", quoted, "--no-verify"},
          no_chip + "nothing was erased or written" + scan +
              "gpakcfg: /dev/i2c-1: a chip answers at 0x00, control code 0, as one does whose NVM "
-             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w " +
-             kExample + " programs it and gives it control code 1\n",
+             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w '" +
+             bench.Path("board'\\''s.hex") + "' programs it and gives it control code 1\n",
          {"0x08 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
         {{"--chip", "3:0"},
          {"-t", "eeprom", "-c", "5", "--bus", "3", "-w", kExample},
@@ -70,7 +72,7 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
 // chip destroyed. Now every run that would reach the chip at code 0 too,
 // or give a chip a code another has, stops before its erase with the
 // chips unchanged; moving the chip at code 0 away frees the board.
-TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NowNeverShareAWrite) {
+TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NeverShareAWrite) {
     const Strings board = {"--chip", "0", "--chip", "1"};
     MakeBoard(board);
     const auto before = Chips();
@@ -130,7 +132,7 @@ TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NowNeverShareAWrite) {
 // a file whose byte 0xCA asks for another code than the one written says
 // so on standard output (the NVM and the registers, whose byte 0xCA the
 // run replaces), where it used to be replaced in silence.
-TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
+TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNoted) {
     const std::string asks5 = FileAskingFor(5);
     const std::string note5 = "Byte 0xCA of the file asks for control code 5; it is written with ";
     const std::string keep5 = ". To keep the file's code, program the NVM with --new-code 5.\n\n";

@@ -164,6 +164,19 @@ Hold SimBench::HoldTransfers() const {
     return fd;
 }
 
+testing::AssertionResult AllAckedButAtControlCode0(const RunResult& run) {
+    for (std::size_t i = 0; i < run.transfers.size(); ++i) {
+        const TraceLine& transfer = run.transfers[i];
+        if (transfer.Acked() == (i == 1)) {
+            return testing::AssertionFailure() << i << ": " << transfer.text;
+        }
+    }
+    if (run.transfers.size() < 2 || run.transfers[1].text != "0x00 W 00 NACK") {
+        return testing::AssertionFailure() << "no one-byte read at 0x00 second";
+    }
+    return testing::AssertionSuccess();
+}
+
 testing::AssertionResult LaunchRefused(SimBench& bench, const Strings& sim,
                                        const std::string& why) {
     const std::string marker = bench.Path("ran");

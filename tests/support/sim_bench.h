@@ -138,6 +138,10 @@ private:
     std::atomic<int> runs_{0};
 };
 
+// An NVM run at control code 1: its transfers all acknowledged but the
+// one-byte read at 0x00 before the erase, where no chip answers.
+testing::AssertionResult AllAckedButAtControlCode0(const RunResult& run);
+
 // The launcher with the options sim runs nothing: status 125, one or two
 // lines on standard error from "gpak-sim: " on that hold why, and its
 // command never started.
