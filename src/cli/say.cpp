@@ -9,8 +9,10 @@ namespace cli {
 
 namespace {
 
+std::string g_first_fault;
+
 // The line in one write, so that it never mixes with another process's.
-void SayLine(const char* format, std::va_list args, const char* cause) {
+void SayLine(const char* format, std::va_list args, const char* cause, bool fault = true) {
     std::va_list again;
     va_copy(again, args);
     const int size = std::vsnprintf(nullptr, 0, format, again);
@@ -18,8 +20,12 @@ void SayLine(const char* format, std::va_list args, const char* cause) {
     std::string line(size > 0 ? static_cast<std::size_t>(size) + 1 : 1, '\0');
     std::vsnprintf(line.data(), line.size(), format, args);
     line.pop_back();
-    std::fprintf(stderr, "gpakcfg: %s%s%s\n", line.c_str(), cause != nullptr ? ": " : "",
-                 cause != nullptr ? cause : "");
+    const std::string said =
+        "gpakcfg: " + line + (cause != nullptr ? ": " : "") + (cause != nullptr ? cause : "");
+    std::fprintf(stderr, "%s\n", said.c_str());
+    if (fault && g_first_fault.empty()) {
+        g_first_fault = said;
+    }
 }
 
 }  // namespace
@@ -41,5 +47,15 @@ void SayErrno(int error, const char* format, ...) {
     SayLine(format, args, std::strerror(error));
     va_end(args);
 }
+
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+void SayNotice(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    SayLine(format, args, nullptr, false);
+    va_end(args);
+}
+
+const std::string& FirstFault() { return g_first_fault; }
 
 }  // namespace cli
