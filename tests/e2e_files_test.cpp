@@ -22,7 +22,8 @@ class EndToEndFiles : public BenchTest {};
 // bus, with the banner alone on standard output.
 struct Refusal {
     std::string name;
-    Strings args;                        // "FILE" stands for the file written with content
+    Strings args;                        // "FILE" stands for the file written with content;
+                                         // with "-", content comes through a pipe
     std::optional<std::string> content;  // none: FILE does not exist
     std::string err;                     // a regular expression for all of standard error
 };
@@ -34,18 +35,34 @@ std::vector<Refusal> Refusals() {
     std::string flipped = HexFile(32);                               // lines of 76 characters
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     return {
-        {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
+        {"NoTypeNowSaysHow",
+         {"-t", "x", "-w", kExample},
+         {},
+         "Type is not specified\\.\ngpakcfg: -t x: TYPE is reg, nvm or eeprom\n"},
         {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
         {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
         {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
         {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
         {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
+        {"MisspeltOptionNowNamesTheNearest",
+         {"-t", "nvm", "-w", kExample, "--no-verfy"},
+         {},
+         "gpakcfg: --no-verfy: unknown option; did you mean --no-verify\\?\n"},
+        {"SetAddressWithout0xIsAmbiguous",
+         {"-t", "eeprom", "-w", kExample, "--set", "16=AB"},
+         {},
+         "gpakcfg: --set 16=AB: ADDR 16 is ambiguous: write 0x16, or 0x10 for decimal 16\n"},
         {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
-        {"MissingFile",
+        {"MissingFileNowNamed",
          {"-t", "nvm", "-w", "FILE"},
          {},
-         "Config file open error: No such file or directory\n"},
-        {"Directory", {"-t", "nvm", "-w", "/"}, {}, "Config file read error: Is a directory\n"},
+         "Config file open error: No such file or directory\ngpakcfg: FILE: the file of -w could "
+         "not be opened; nothing was sent to the chip\n"},
+        {"DirectoryNowNamed",
+         {"-t", "nvm", "-w", "/"},
+         {},
+         "Config file read error: Is a directory\ngpakcfg: /: the file of -w could not be read; "
+         "nothing was sent to the chip\n"},
         {"CharacterDeviceToWrite",
          {"-t", "eeprom", "-w", "/dev/zero"},
          {},
@@ -56,6 +73,10 @@ std::vector<Refusal> Refusals() {
          "gpakcfg: /dev/null" + device},
         // One damaged file: the reader's table and the oracles hold the rest.
         {"DamagedFile", {"-t", "nvm", "-w", "FILE"}, flipped, "gpakcfg: FILE:4: [^\n]+\n"},
+        {"DamagedOnStandardInput",
+         {"-t", "nvm", "-w", "-"},
+         flipped,
+         "gpakcfg: \\(standard input\\):4: [^\n]+\n"},
     };
 }
 
@@ -72,7 +93,11 @@ TEST_P(Refused, NothingIsSent) {
     Strings args = c.args;
     std::replace(args.begin(), args.end(), std::string("FILE"), file);
     const std::string err = std::regex_replace(c.err, std::regex("FILE"), file);
-    const RunResult run = bench.Gpakcfg(args);
+    Launch launch = Launch::Gpakcfg(args);
+    if (std::find(args.begin(), args.end(), "-") != args.end()) {
+        launch.wrapper = {"/bin/sh", "-c", "cat \"$0\" | \"$@\"", file};
+    }
+    const RunResult run = bench.Run(launch);
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, kBanner);
     EXPECT_TRUE(std::regex_match(run.err, std::regex(err))) << run.err;
