@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "program_file.h"
+#include "launcher/program_file.h"
 #include "sim_bench.h"
 
 namespace gpaktest {

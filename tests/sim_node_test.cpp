@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "node/smbus.h"
 #include "node_client.h"
 #include "run_command.h"
-#include "smbus.h"
 
 namespace {
 

@@ -14,9 +14,11 @@
 #include <climits>
 #include <fstream>
 
+#include "knobs/knob_text.h"
+#include "model/state_file.h"
+#include "model/state_format.h"
 #include "run_command.h"
 #include "sim_fixture.h"
-#include "state_file.h"
 
 namespace {
 

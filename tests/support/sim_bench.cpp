@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "options.h"
+#include "knobs/options.h"
 
 namespace gpaktest {
 

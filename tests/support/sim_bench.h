@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "model/state_file.h"
 #include "run_command.h"
 #include "run_output.h"
-#include "state_file.h"
 
 namespace gpaktest {
 
