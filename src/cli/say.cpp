@@ -12,7 +12,7 @@ namespace {
 std::string g_first_fault;
 
 // The line in one write, so that it never mixes with another process's.
-void SayLine(const char* format, std::va_list args, const char* cause, bool fault = true) {
+void SayLine(const char* format, std::va_list args, const char* cause) {
     std::va_list again;
     va_copy(again, args);
     const int size = std::vsnprintf(nullptr, 0, format, again);
@@ -23,7 +23,7 @@ void SayLine(const char* format, std::va_list args, const char* cause, bool faul
     const std::string said =
         "gpakcfg: " + line + (cause != nullptr ? ": " : "") + (cause != nullptr ? cause : "");
     std::fprintf(stderr, "%s\n", said.c_str());
-    if (fault && g_first_fault.empty()) {
+    if (g_first_fault.empty()) {
         g_first_fault = said;
     }
 }
@@ -48,13 +48,7 @@ void SayErrno(int error, const char* format, ...) {
     va_end(args);
 }
 
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void SayNotice(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    SayLine(format, args, nullptr, false);
-    va_end(args);
-}
+void SayNotice(const std::string& line) { std::fprintf(stderr, "gpakcfg: %s\n", line.c_str()); }
 
 const std::string& FirstFault() { return g_first_fault; }
 

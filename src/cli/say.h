@@ -13,9 +13,9 @@ namespace cli {
 // The same, then ": " and the text of error (an errno value).
 [[gnu::format(printf, 2, 3)]] void SayErrno(int error, const char* format, ...);
 
-// A line as Say writes it that tells of no fault (a wait for the bus):
-// never the run's first fault.
-[[gnu::format(printf, 1, 2)]] void SayNotice(const char* format, ...);
+// "gpakcfg: " and line, as Say writes it, for a line that tells of no
+// fault (a wait for the bus): never the run's first fault.
+void SayNotice(const std::string& line);
 
 // The first line that Say or SayErrno wrote in this run, without its line
 // feed (the log's "error"); empty while there is none.
