@@ -18,8 +18,9 @@ const std::string kBanner = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_V
 
 class EndToEndFiles : public BenchTest {};
 
-// A command line or a file that is refused before anything reaches the
-// bus, with the banner alone on standard output.
+// A file that is refused before anything reaches the bus, with the banner
+// alone on standard output. The command lines refused, a missing file and
+// a directory are cli_test's, in process.
 struct Refusal {
     std::string name;
     Strings args;                        // "FILE" stands for the file written with content;
@@ -29,40 +30,11 @@ struct Refusal {
 };
 
 std::vector<Refusal> Refusals() {
-    const std::string one_line = "gpakcfg: [^\n]+\n";
     const std::string device =
         ": a character device, not a hex record file: nothing was read from it\n";
     std::string flipped = HexFile(32);                               // lines of 76 characters
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     return {
-        {"NoTypeNowSaysHow",
-         {"-t", "x", "-w", kExample},
-         {},
-         "Type is not specified\\.\ngpakcfg: -t x: TYPE is reg, nvm or eeprom\n"},
-        {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
-        {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
-        {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
-        {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
-        {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
-        {"MisspeltOptionNowNamesTheNearest",
-         {"-t", "nvm", "-w", kExample, "--no-verfy"},
-         {},
-         "gpakcfg: --no-verfy: unknown option; did you mean --no-verify\\?\n"},
-        {"SetAddressWithout0xIsAmbiguous",
-         {"-t", "eeprom", "-w", kExample, "--set", "16=AB"},
-         {},
-         "gpakcfg: --set 16=AB: ADDR 16 is ambiguous: write 0x16, or 0x10 for decimal 16\n"},
-        {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
-        {"MissingFileNowNamed",
-         {"-t", "nvm", "-w", "FILE"},
-         {},
-         "Config file open error: No such file or directory\ngpakcfg: FILE: the file of -w could "
-         "not be opened; nothing was sent to the chip\n"},
-        {"DirectoryNowNamed",
-         {"-t", "nvm", "-w", "/"},
-         {},
-         "Config file read error: Is a directory\ngpakcfg: /: the file of -w could not be read; "
-         "nothing was sent to the chip\n"},
         {"CharacterDeviceToWrite",
          {"-t", "eeprom", "-w", "/dev/zero"},
          {},
@@ -105,7 +77,7 @@ TEST_P(Refused, NothingIsSent) {
     EXPECT_EQ(run.Chip().nvm, gpaksim::DefaultChip().nvm);
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusals()),
+INSTANTIATE_TEST_SUITE_P(Files, Refused, testing::ValuesIn(Refusals()),
                          [](const testing::TestParamInfo<Refusal>& info) {
                              return info.param.name;
                          });
@@ -158,14 +130,6 @@ TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     const std::string again = bench.Path("again.hex");
     EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm", "--save", again}).status, 0);
     EXPECT_EQ(ReadFile(again), ReadFile(backup));
-}
-
-TEST_F(EndToEndFiles, AnIncompleteReadBackLeavesTheBackupAsItWas) {
-    const std::string backup = bench.Write("backup.hex", "the last good backup\n");
-    const RunResult run = bench.Gpakcfg({"-t", "nvm", "--save", backup}, {"--nack", "0x0a:0x50"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(ReadFile(backup), "the last good backup\n");
-    EXPECT_TRUE(Contains(run.err, "gpakcfg: " + backup + ": not saved: "));
 }
 
 }  // namespace
