@@ -38,7 +38,7 @@ for arch in armhf arm64; do
 done
 
 # --- The static ARMv6 gpakcfg ----------------------------------------------
-cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/armv6-static.cmake
+cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/armv6-static.cmake -DGPAKCFG_BUILD_TESTS=OFF
 cmake --build build-armv6 -j2 --target gpakcfg gpakcfg-simulated
 tool=build-armv6/gpakcfg
 readelf=arm-linux-gnueabi-readelf
@@ -67,8 +67,9 @@ run() {
 }
 run 0 ""
 grep -q "^Usage: $tool " build-armv6/run.out || fail "gpakcfg without arguments prints no usage"
-run 255 "Type is not specified." -t x
-run 255 "Config file open error: No such file or directory" -t nvm -w /nonexistent
+run 255 $'Type is not specified.\ngpakcfg: -t x: TYPE is reg, nvm or eeprom' -t x
+run 255 $'Config file open error: No such file or directory\ngpakcfg: /nonexistent: the file of -w could not be opened; nothing was sent to the chip' \
+    -t nvm -w /nonexistent
 
 # A preload cannot reach a static program; the same code linked with the
 # simulator (-Wl,--wrap) programs and reads back the simulated chip.

@@ -77,7 +77,7 @@ configure() {
         echo "packages.sh: toolchain file $2 is missing" >&2
         exit 1
     fi
-    cmake -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE="$2"
+    cmake -S . -B "$1" -DCMAKE_TOOLCHAIN_FILE="$2" -DGPAKCFG_BUILD_TESTS=OFF
 }
 
 # Packages made from the same commit are the same byte for byte.
@@ -89,7 +89,7 @@ fi
 # --- Builds -----------------------------------------------------------------
 
 if [ ! -f "$native_build/CMakeCache.txt" ]; then
-    cmake -S . -B "$native_build"
+    cmake -S . -B "$native_build" -DGPAKCFG_BUILD_TESTS=OFF
 fi
 cmake --build "$native_build" -j2
 

@@ -9,7 +9,7 @@
 #   3. the production bench: what -q and --log add to a read, --skip-identical
 #      on a chip that holds the file, and examples/bench.sh programming the
 #      boards of four buses at once against one.
-# Usage: bench/bench.sh [BUILD_DIR]   (needs i2c-tools and GNU time)
+# Usage: bench/bench.sh [BUILD_DIR]   (needs i2c-tools, GNU time and bc)
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,14 +18,25 @@ runs=${RUNS:-21}
 sim="$build/gpak-sim"
 tool="$build/gpakcfg"
 example="$top/examples/demo-config.hex"
-i2ctransfer=$(command -v i2ctransfer || true)
 gnu_time=/usr/bin/time
-for need in "$sim" "$tool" "$i2ctransfer" "$gnu_time"; do
-    if [ -z "$need" ] || [ ! -x "$need" ]; then
-        echo "bench: missing ${need:-i2ctransfer} (build first; apt-get install i2c-tools time)" >&2
+# Everything it runs, checked before the first measurement: the program and
+# the package it comes in.
+missing=()
+for need in i2ctransfer:i2c-tools bc:bc awk:mawk flock:util-linux; do
+    command -v "${need%%:*}" > /dev/null || missing+=("${need#*:}")
+done
+[ -x "$gnu_time" ] || missing+=(time)
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "bench: not installed: ${missing[*]} (apt-get install ${missing[*]})" >&2
+    exit 1
+fi
+for need in "$sim" "$tool"; do
+    if [ ! -x "$need" ]; then
+        echo "bench: missing $need: build first (cmake --build $build)" >&2
         exit 1
     fi
 done
+i2ctransfer=$(command -v i2ctransfer)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

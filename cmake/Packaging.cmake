@@ -79,32 +79,24 @@ endif()
 
 # --- Files only the package needs -------------------------------------------
 
-# Debian wants the licence in /usr/share/doc/<package>/copyright.
-set(gpakcfg_copyright [=[
-Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+# Debian wants the licence in /usr/share/doc/<package>/copyright, in its
+# machine-readable form: the permission notice of LICENSE, each line
+# indented by one blank and an empty line written " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE gpakcfg_license)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+string(REGEX REPLACE "^.*\nCopyright \\(c\\) ([^\n]*)\n\n" "" gpakcfg_license_text
+  "${gpakcfg_license}")
+string(REGEX MATCH "\nCopyright \\(c\\) ([^\n]*)\n" gpakcfg_license_holder "${gpakcfg_license}")
+set(gpakcfg_license_holder "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "\n\n" "\n.\n" gpakcfg_license_text "${gpakcfg_license_text}")
+string(REGEX REPLACE "\n([^\n])" "\n \\1" gpakcfg_license_text "${gpakcfg_license_text}")
+set(gpakcfg_copyright "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: gpakcfg
 
 Files: *
-Copyright: 2026 the gpakcfg authors
+Copyright: ${gpakcfg_license_holder}
 License: MIT
- Permission is hereby granted, free of charge, to any person obtaining a
- copy of this software and associated documentation files (the "Software"),
- to deal in the Software without restriction, including without limitation
- the rights to use, copy, modify, merge, publish, distribute, sublicense,
- and/or sell copies of the Software, and to permit persons to whom the
- Software is furnished to do so, subject to the following conditions:
- .
- The above copyright notice and this permission notice shall be included in
- all copies or substantial portions of the Software.
- .
- THE SOFTWARE IS PROVIDED "AS IS", WITHOUT WARRANTY OF ANY KIND, EXPRESS OR
- IMPLIED, INCLUDING BUT NOT LIMITED TO THE WARRANTIES OF MERCHANTABILITY,
- FITNESS FOR A PARTICULAR PURPOSE AND NONINFRINGEMENT. IN NO EVENT SHALL THE
- AUTHORS OR COPYRIGHT HOLDERS BE LIABLE FOR ANY CLAIM, DAMAGES OR OTHER
- LIABILITY, WHETHER IN AN ACTION OF CONTRACT, TORT OR OTHERWISE, ARISING
- FROM, OUT OF OR IN CONNECTION WITH THE SOFTWARE OR THE USE OR OTHER
- DEALINGS IN THE SOFTWARE.
-]=])
+ ${gpakcfg_license_text}")
 # Written through configure_file so that an unchanged text keeps its time
 # stamp and does not make the install step copy it again.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright.new "${gpakcfg_copyright}")

@@ -1,7 +1,7 @@
 # A static gpakcfg for every 32-bit Raspberry Pi, ARMv6 Pi Zero and Pi 1
 # included: Debian's armhf libraries are ARMv7 code, so this builds with the
 # armel compiler for the ARM1176 and links everything in.
-#   cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/armv6-static.cmake
+#   cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/armv6-static.cmake -DGPAKCFG_BUILD_TESTS=OFF
 #   cmake --build build-armv6 --target gpakcfg
 # Needs g++-arm-linux-gnueabi; qemu-arm -cpu arm1176 runs the result.
 set(CMAKE_SYSTEM_NAME Linux)

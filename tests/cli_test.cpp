@@ -86,13 +86,20 @@ TEST_F(CliTest, HelpAnywhereOrNoArgumentGivesTheUsageAndNothingElse) {
     EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
-TEST_F(CliTest, TypeMustBeGiven) {
+// The fixed text, then a line of ours that says what -t wants.
+TEST_F(CliTest, TypeMustBeGivenAndNowSaysHowAfterTheFixedText) {
     const std::string hex = dir.Write("c.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n");
-    for (const Strings& args :
-         {Strings{"-t", "x"}, Strings{"-c", "2"}, Strings{"-t", ""}, Strings{"-w", hex}}) {
+    const std::string missing = "no -t: give the memory with -t reg, -t nvm or -t eeprom";
+    const std::pair<Strings, std::string> cases[] = {
+        {{"-t", "x"}, "-t x: TYPE is reg, nvm or eeprom"},
+        {{"-c", "2"}, missing},
+        {{"-t", ""}, "-t '': TYPE is reg, nvm or eeprom"},
+        {{"-w", hex}, missing},
+    };
+    for (const auto& [args, hint] : cases) {
         const RunResult run = Gpakcfg(args);
         EXPECT_EQ(run.out, kBanner);
-        EXPECT_EQ(run.err, "Type is not specified.");
+        EXPECT_EQ(run.err, "Type is not specified.\ngpakcfg: " + hint + "\n");
         EXPECT_EQ(run.status, 255);
     }
     EXPECT_TRUE(gpaksim::Transfers().empty());
@@ -152,7 +159,9 @@ TEST_F(CliTest, CommandLinesRefusedNameTheArgumentBeforeAnythingIsOpened) {
         {{"-t", "x", "-t", "nvm", "-w", missing}, "-t x: TYPE is reg, nvm or eeprom"},
         {{"-t", "nvm", "-t", "x"}, "-t x: TYPE is reg, nvm or eeprom"},
         {{"-t", "nvm", "-z"}, "-z: unknown option (gpakcfg -h lists them)"},
-        {{"-t", "nvm", "--sav", "x"}, "--sav: unknown option (gpakcfg -h lists them)"},
+        {{"-t", "nvm", "--sav", "x"}, "--sav: unknown option; did you mean --save?"},
+        {{"-t", "nvm", "-no-verify"}, "-no-verify: unknown option; did you mean --no-verify?"},
+        {{"-t", "nvm", "--ver"}, "--ver: unknown option (gpakcfg -h lists them)"},
         {{"-t", "nvm", "--t", "reg"}, "--t: unknown option (gpakcfg -h lists them)"},
         {{"-t", "nvm", "--bus", "i2c-1"}, "--bus i2c-1: a bus number (/dev/i2c-N) or a path"},
         {{"-t", "nvm", "--no-verify=yes"}, "--no-verify: takes no value"},
@@ -182,32 +191,39 @@ TEST_F(CliTest, CommandLinesRefusedNameTheArgumentBeforeAnythingIsOpened) {
          "--set 0x100=00: ADDR is a byte address, 0x00 to 0xFF"},
         {{"-t", "eeprom", "-w", hex, "--set", "=00"},
          "--set =00: ADDR is a byte address, 0x00 to 0xFF"},
-        {{"-t", "eeprom", "-w", hex, "--set", "10=123"},
-         "--set 10=123: HEX is an even number of hex digits, 1 to 256 bytes"},
-        {{"-t", "eeprom", "-w", hex, "--set", "10=0x"},
-         "--set 10=0x: HEX is an even number of hex digits, 1 to 256 bytes"},
-        {{"-t", "eeprom", "-w", hex, "--set=10=12 34"},
-         "--set 10=12 34: HEX is an even number of hex digits, 1 to 256 bytes"},
-        {{"-t", "eeprom", "-w", hex, "--set", "0=" + std::string(514, '0')},
-         "--set 0=" + std::string(514, '0') +
+        // ADDR carries 0x: 16 could be 0x16 or decimal 16.
+        {{"-t", "eeprom", "-w", hex, "--set", "16=AB"},
+         "--set 16=AB: ADDR 16 is ambiguous: write 0x16, or 0x10 for decimal 16"},
+        {{"-t", "eeprom", "-w", hex, "--set", "200=AB"},
+         "--set 200=AB: ADDR is written in hex with 0x: 0xC8 for decimal 200"},
+        {{"-t", "eeprom", "-w", hex, "--set", "F0=AB"},
+         "--set F0=AB: ADDR is written with 0x: 0xF0"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x10=123"},
+         "--set 0x10=123: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x10=0x"},
+         "--set 0x10=0x: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set=0x10=12 34"},
+         "--set 0x10=12 34: HEX is an even number of hex digits, 1 to 256 bytes"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x0=" + std::string(514, '0')},
+         "--set 0x0=" + std::string(514, '0') +
              ": HEX is an even number of hex digits, 1 to 256 "
              "bytes"},
         {{"-t", "eeprom", "-w", hex, "--set", "0xFE=0x010203"},
          "--set 0xFE=0x010203: 3 bytes from 0xFE run past 0xFF"},
-        {{"-t", "eeprom", "-w", hex, "--set", "1=" + std::string(512, 'a')},
-         "--set 1=" + std::string(512, 'a') + ": 256 bytes from 0x01 run past 0xFF"},
-        {{"-t", "eeprom", "--set", "10=00"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x1=" + std::string(512, 'a')},
+         "--set 0x1=" + std::string(512, 'a') + ": 256 bytes from 0x01 run past 0xFF"},
+        {{"-t", "eeprom", "--set", "0x10=00"},
          "--set: only with -w or --verify, whose file it changes"},
-        {{"-t", "eeprom", "-w", hex, "--set", "10=0000", "--set", "0x11=00"},
-         "--set 0x11=00: overlaps --set 10=0000"},
-        {{"-t", "eeprom", "-w", hex, "--set", "10=00", "--set", "0F=0000"},
-         "--set 0F=0000: overlaps --set 10=00"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x10=0000", "--set", "0x11=00"},
+         "--set 0x11=00: overlaps --set 0x10=0000"},
+        {{"-t", "eeprom", "-w", hex, "--set", "0x10=00", "--set", "0x0F=0000"},
+         "--set 0x0F=0000: overlaps --set 0x10=00"},
         {{"-t", "nvm", "-w", hex, "--set", "0xC0=" + std::string(22, '0')},
          "--set 0xC0=" + std::string(22, '0') +
              ": touches byte 0xCA, whose low nibble is the "
              "control code of the chip on nvm: give the code with -c"},
-        {{"-t", "reg", "-w", hex, "--set", "ca=01"},
-         "--set ca=01: touches byte 0xCA, whose low nibble is the control code of the chip on "
+        {{"-t", "reg", "-w", hex, "--set", "0xca=01"},
+         "--set 0xca=01: touches byte 0xCA, whose low nibble is the control code of the chip on "
          "reg: give the code with -c"},
         {{"-t", "nvm", "--skip-identical"}, "--skip-identical: only with -w"},
         {{"-t", "nvm", "--verify", hex, "--skip-identical"}, "--skip-identical: only with -w"},
@@ -252,14 +268,18 @@ TEST_F(CliTest, FailedReadBackStillPrintsTheTableButFailsSayingWhy) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothingAndNameTheirLine) {
+TEST_F(CliTest, FilesThatAreNoConfigurationTouchNothingAndNowNameTheirLineOrName) {
     struct Case {
         std::string path;
         std::string err;
     };
     const Case cases[] = {
-        {dir.Path("missing.hex"), "Config file open error: No such file or directory\n"},
-        {dir.Path(""), "Config file read error: Is a directory\n"},
+        // The fixed lines, then one of ours that names the file.
+        {dir.Path("missing.hex"),
+         "Config file open error: No such file or directory\ngpakcfg: " + dir.Path("missing.hex") +
+             ": the file of -w could not be opened; nothing was sent to the chip\n"},
+        {dir.Path(""), "Config file read error: Is a directory\ngpakcfg: " + dir.Path("") +
+                           ": the file of -w could not be read; nothing was sent to the chip\n"},
         // The reader names the file and the line.
         {dir.Write("empty.hex", ""), "gpakcfg: " + dir.Path("empty.hex") + ":1: no data records\n"},
         {dir.Write("project.xml", "<?xml version=\"1.0\"?>\n<project/>\n"),
@@ -419,9 +439,9 @@ TEST_F(CliBenchTest, SetPutsItsBytesIntoTheFileShownWrittenAndVerified) {
     };
     const Case cases[] = {
         {"eeprom", {"--set", "0xF0=0001E240"}, {{0xF0, {0x00, 0x01, 0xE2, 0x40}}}},
-        {"eeprom", {"--set=ca=0x07"}, {{0xCA, {0x07}}}},
+        {"eeprom", {"--set=0xca=0x07"}, {{0xCA, {0x07}}}},
         {"nvm",
-         {"--set", "0=FFff", "--set", "0xCB=5a", "--set", "c9=a5"},
+         {"--set", "0x0=FFff", "--set", "0xCB=5a", "--set", "0Xc9=a5"},
          {{0x00, {0xFF, 0xFF}}, {0xC9, {0xA5}}, {0xCB, {0x5A}}}},
     };
     for (const Case& c : cases) {

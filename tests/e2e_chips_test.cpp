@@ -195,7 +195,8 @@ TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNoted) {
         bench.Gpakcfg({"-t", "nvm", "-c", "5", "--new-code", "1", "-w", kExample, "--log", log})
             .status,
         0);
-    EXPECT_TRUE(Contains(ReadFile(log), "\"code\": 5, \"new_code\": 1, \"memory\": \"nvm\", "));
+    EXPECT_TRUE(Contains(ReadFile(log),
+                         "\"code\": 5, \"new_code\": 1, \"chips\": null, \"memory\": \"nvm\", "));
     // The chip holds the file at code 1: --skip-identical does not leave
     // it there when --new-code gives it another.
     const RunResult skipping =

@@ -23,7 +23,8 @@ class EndToEndFiles : public BenchTest {};
 // a directory are cli_test's, in process.
 struct Refusal {
     std::string name;
-    Strings args;                        // "FILE" stands for the file written with content
+    Strings args;                        // "FILE" stands for the file written with content;
+                                         // with "-", content comes through a pipe
     std::optional<std::string> content;  // none: FILE does not exist
     std::string err;                     // a regular expression for all of standard error
 };
@@ -44,6 +45,10 @@ std::vector<Refusal> Refusals() {
          "gpakcfg: /dev/null" + device},
         // One damaged file: the reader's table and the oracles hold the rest.
         {"DamagedFile", {"-t", "nvm", "-w", "FILE"}, flipped, "gpakcfg: FILE:4: [^\n]+\n"},
+        {"DamagedOnStandardInput",
+         {"-t", "nvm", "-w", "-"},
+         flipped,
+         "gpakcfg: \\(standard input\\):4: [^\n]+\n"},
     };
 }
 
@@ -60,7 +65,11 @@ TEST_P(Refused, NothingIsSent) {
     Strings args = c.args;
     std::replace(args.begin(), args.end(), std::string("FILE"), file);
     const std::string err = std::regex_replace(c.err, std::regex("FILE"), file);
-    const RunResult run = bench.Gpakcfg(args);
+    Launch launch = Launch::Gpakcfg(args);
+    if (std::find(args.begin(), args.end(), "-") != args.end()) {
+        launch.wrapper = {"/bin/sh", "-c", "cat \"$0\" | \"$@\"", file};
+    }
+    const RunResult run = bench.Run(launch);
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, kBanner);
     EXPECT_TRUE(std::regex_match(run.err, std::regex(err))) << run.err;

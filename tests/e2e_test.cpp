@@ -50,7 +50,9 @@ TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRunThatNowTriesEveryCode) {
 }
 
 // Over the chip's own configuration, so that a page left unerased shows.
-TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscript) {
+// The example asks for control code 1, that of -c, so the transcript now
+// holds no note about --new-code.
+TEST_F(EndToEnd, ProgrammingTheNvmPrintsTheGoldenTranscriptNowWithoutTheCodeNote) {
     const RunResult run = bench.Gpakcfg({"-t", "nvm", "-w", kExample});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");

@@ -50,7 +50,15 @@ int Run(int argc, char* argv[]) {
         return kExitOk;
     }
     if (settings.type == kConfigUnset && !scan) {
+        // The fixed text ends without a line break and says nothing of
+        // -t: a line of ours after it does.
         texts::SayText(texts::kTypeNotSpecified);
+        std::fputc('\n', stderr);
+        if (parsed.bad_type.empty()) {
+            Say("no -t: give the memory with -t reg, -t nvm or -t eeprom");
+        } else {
+            Say("-t %s: TYPE is reg, nvm or eeprom", parsed.bad_type.c_str());
+        }
         return kExitUsage;
     }
     if (const std::string refusal = Refusal(Stage::kFiles, settings); !refusal.empty()) {

@@ -151,6 +151,18 @@ const Option* FindOption(std::string_view spelling) {
     return nullptr;
 }
 
+std::vector<std::string_view> Spellings() {
+    std::vector<std::string_view> spellings;
+    for (const Option& option : kOptions) {
+        for (const char* name : {option.short_name, option.long_name}) {
+            if (name != nullptr) {
+                spellings.emplace_back(name);
+            }
+        }
+    }
+    return spellings;
+}
+
 bool GivenBeforeEnd(int argc, char* argv[], std::string_view spelling) {
     const Option* wanted = FindOption(spelling);
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {

@@ -39,6 +39,9 @@ const std::vector<Option>& OptionTable();
 // The option spelt exactly so ("-t", "--save"), or nullptr.
 const Option* FindOption(std::string_view spelling);
 
+// Every spelling of every option ("-t", "-q", "--quiet", ...).
+std::vector<std::string_view> Spellings();
+
 // Whether the option spelt so (in any of its spellings) stands anywhere
 // before "--": -h and -q are looked for so, and hold for a command line
 // that is refused too.

@@ -9,17 +9,26 @@ namespace cli {
 
 namespace {
 
+std::string g_first_fault;
+
 // The line in one write, so that it never mixes with another process's.
 void SayLine(const char* format, std::va_list args, const char* cause) {
     std::va_list again;
     va_copy(again, args);
+    // The analyzer does not follow a va_list handed down by the caller
+    // that started it.
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     const int size = std::vsnprintf(nullptr, 0, format, again);
     va_end(again);
     std::string line(size > 0 ? static_cast<std::size_t>(size) + 1 : 1, '\0');
     std::vsnprintf(line.data(), line.size(), format, args);
     line.pop_back();
-    std::fprintf(stderr, "gpakcfg: %s%s%s\n", line.c_str(), cause != nullptr ? ": " : "",
-                 cause != nullptr ? cause : "");
+    const std::string said =
+        "gpakcfg: " + line + (cause != nullptr ? ": " : "") + (cause != nullptr ? cause : "");
+    std::fprintf(stderr, "%s\n", said.c_str());
+    if (g_first_fault.empty()) {
+        g_first_fault = said;
+    }
 }
 
 }  // namespace
@@ -41,5 +50,9 @@ void SayErrno(int error, const char* format, ...) {
     SayLine(format, args, std::strerror(error));
     va_end(args);
 }
+
+void SayNotice(const std::string& line) { std::fprintf(stderr, "gpakcfg: %s\n", line.c_str()); }
+
+const std::string& FirstFault() { return g_first_fault; }
 
 }  // namespace cli

@@ -3,6 +3,8 @@
 // The texts fixed since the first release are in texts.h.
 #pragma once
 
+#include <string>
+
 namespace cli {
 
 // "gpakcfg: " and the formatted line, then a line feed.
@@ -10,5 +12,13 @@ namespace cli {
 
 // The same, then ": " and the text of error (an errno value).
 [[gnu::format(printf, 2, 3)]] void SayErrno(int error, const char* format, ...);
+
+// "gpakcfg: " and line, as Say writes it, for a line that tells of no
+// fault (a wait for the bus): never the run's first fault.
+void SayNotice(const std::string& line);
+
+// The first line that Say or SayErrno wrote in this run, without its line
+// feed (the log's "error"); empty while there is none.
+const std::string& FirstFault();
 
 }  // namespace cli

@@ -37,14 +37,42 @@ std::optional<std::vector<std::uint8_t>> HexBytes(std::string_view digits) {
     return bytes;
 }
 
-// One or two hex digits, 0x before them allowed; -1 for anything else.
+// 0x and one or two hex digits; -1 for anything else.
 int ParseAddr(std::string_view text) {
     std::string digits(WithoutPrefix(text));
+    if (digits.size() == text.size() || digits.empty() || digits.size() > 2) {
+        return -1;
+    }
     if (digits.size() == 1) {
         digits.insert(0, "0");
     }
     const auto bytes = HexBytes(digits);
     return bytes && bytes->size() == 1 ? bytes->front() : -1;
+}
+
+// Why an ADDR without 0x is refused, and how to write it; empty for one
+// that is no address either way. "16" could be 0x16 or decimal 16.
+std::string BareAddrRefusal(std::string_view addr) {
+    const bool decimal = !addr.empty() && addr.size() <= 3 &&
+                         addr.find_first_not_of("0123456789") == std::string_view::npos;
+    const int value = decimal ? std::stoi(std::string(addr)) : -1;
+    char refusal[96];
+    if (decimal && value >= 10 && value <= 0xFF) {
+        if (addr.size() == 3) {
+            std::snprintf(refusal, sizeof refusal,
+                          "ADDR is written in hex with 0x: 0x%02X for decimal %d", value, value);
+        } else {
+            std::snprintf(refusal, sizeof refusal,
+                          "ADDR %d is ambiguous: write 0x%d, or 0x%02X for decimal %d", value,
+                          value, value, value);
+        }
+        return refusal;
+    }
+    const std::string with_prefix = "0x" + std::string(addr);
+    if (ParseAddr(with_prefix) < 0) {
+        return "";
+    }
+    return "ADDR is written with 0x: " + with_prefix;
 }
 
 }  // namespace
@@ -54,9 +82,11 @@ std::string AddByteSet(std::vector<ByteSet>& sets, const std::string& text) {
     if (equals == std::string::npos) {
         return "not ADDR=HEX, such as 0xF0=0001E240";
     }
-    const int addr = ParseAddr(std::string_view(text).substr(0, equals));
+    const std::string_view addr_text = std::string_view(text).substr(0, equals);
+    const int addr = ParseAddr(addr_text);
     if (addr < 0) {
-        return "ADDR is a byte address, 0x00 to 0xFF";
+        const std::string bare = BareAddrRefusal(addr_text);
+        return bare.empty() ? "ADDR is a byte address, 0x00 to 0xFF" : bare;
     }
     const std::string_view hex = WithoutPrefix(std::string_view(text).substr(equals + 1));
     const auto bytes = HexBytes(hex);

@@ -20,8 +20,9 @@ struct ByteSet {
 };
 
 // Takes one ADDR=HEX into sets (the rules of --set with other options are
-// in together.cpp): ADDR is one or two hex digits, 0x before
-// them allowed; HEX an even number of hex digits (0x before them allowed),
+// in together.cpp): ADDR is 0x and one or two hex digits (a bare 16 could
+// be 0x16 or decimal 16, and is refused with both); HEX an even number of
+// hex digits (0x before them allowed),
 // 1 to 256 bytes that end at 0xFF at the latest. Returns why it is
 // refused, or "" when taken.
 std::string AddByteSet(std::vector<ByteSet>& sets, const std::string& text);

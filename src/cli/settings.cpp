@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "cli/nearest.h"
 #include "cli/options.h"
 #include "cli/together.h"
 #include "i2c/i2c.h"
@@ -25,7 +26,7 @@ public:
         if (error_.empty()) {
             CheckTogether();
         }
-        return {draft_.settings, error_};
+        return {draft_.settings, error_, draft_.bad_type};
     }
 
 private:
@@ -44,7 +45,11 @@ private:
         const std::string name = is_long ? arg.substr(0, equals) : arg.substr(0, 2);
         const Option* option = FindOption(name);
         if (option == nullptr) {
-            Refuse(arg + ": unknown option (gpakcfg -h lists them)");
+            // The option most likely meant, where one is close.
+            const std::optional<std::string> meant =
+                NearestSpelling(arg.substr(0, arg.find('=')), Spellings());
+            Refuse(meant ? arg + ": unknown option; did you mean " + *meant + "?"
+                         : arg + ": unknown option (gpakcfg -h lists them)");
             return;
         }
         std::optional<std::string> value;

@@ -40,6 +40,7 @@ struct ParsedSettings {
     // Why the command line is refused, naming the argument at fault;
     // empty when it is usable.
     std::string error;
+    std::string bad_type;  // the first -t of another letter; empty: none
 };
 
 // Reads the command line. Options count wherever they stand; -t takes the

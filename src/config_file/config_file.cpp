@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,7 +37,10 @@ ConfigFileResult Failed(ConfigFileStatus status, int error_number) {
 // What a descriptor of this mode stands for when it is no file to read:
 // there a read(2) is an operation of the device (on an I2C node, a bus
 // transfer), and its end may never come.
-const char* DeviceKind(mode_t mode) {
+const char* DeviceKind(int fd, mode_t mode) {
+    if (S_ISCHR(mode) && isatty(fd) == 1) {
+        return "a terminal";
+    }
     if (S_ISCHR(mode)) {
         return "a character device";
     }
@@ -96,11 +100,19 @@ ConfigFileResult ReadText(const std::string& path, std::string_view text, bool r
 
 }  // namespace
 
+std::string FileName(const std::string& path) {
+    return path == kStandardInput ? kStandardInputName : path;
+}
+
 ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     image.fill(0);
+    const std::string name = FileName(path);
     // Opening a FIFO without a writer, or a device that waits for a line,
     // returns at once; a terminal never becomes the controlling one.
-    const common::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // Standard input is read through a descriptor of its own.
+    const common::UniqueFd fd(
+        path == kStandardInput ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                               : open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.IsOpen()) {
         return Failed(ConfigFileStatus::kOpenFailed, errno);
     }
@@ -109,8 +121,8 @@ ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
     if (fstat(fd.Get(), &opened) != 0) {
         return Failed(ConfigFileStatus::kReadFailed, errno);
     }
-    if (const char* kind = DeviceKind(opened.st_mode)) {
-        return Refused(path,
+    if (const char* kind = DeviceKind(fd.Get(), opened.st_mode)) {
+        return Refused(name,
                        std::string(kind) + ", not a hex record file: nothing was read from it");
     }
     const int waited = S_ISFIFO(opened.st_mode) ? WaitForWriter(fd.Get()) : 0;
@@ -122,7 +134,9 @@ ConfigFileResult ReadConfigFile(const std::string& path, ConfigImage& image) {
         return Failed(ConfigFileStatus::kReadFailed, file.error_number);
     }
     if (file.too_large) {
-        return Refused(path, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
+        return Refused(name, "larger than 1 MiB, far more than a hex file of a 256-byte memory");
     }
-    return ReadText(path, file.text, S_ISREG(opened.st_mode), image);
+    // Standard input has no name that a conversion command could write beside.
+    const bool regular_file = S_ISREG(opened.st_mode) && path != kStandardInput;
+    return ReadText(name, file.text, regular_file, image);
 }

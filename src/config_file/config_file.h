@@ -19,7 +19,15 @@ struct ConfigFileResult {
     int records = 0;       // the data records taken
 };
 
-// Fills image with the file's data and 0x00 after it. The file is taken
+// The path that stands for standard input, and what messages call it.
+constexpr char kStandardInput[] = "-";
+constexpr char kStandardInputName[] = "(standard input)";
+
+// The name of path in messages: path itself, or "(standard input)".
+std::string FileName(const std::string& path);
+
+// Fills image with the file's data and 0x00 after it; path "-" reads
+// standard input, under the same rules. The file is taken
 // only when it says exactly what the memory must hold:
 //   - it is a file or a pipe: a device is refused before a byte is read;
 //   - lines end in LF, CR LF or CR; blank lines and lines without ':' are

@@ -1,7 +1,9 @@
 #include "config_file/save.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "config_file/config_file.h"
 #include "config_file/hex_record.h"
 
 namespace hexfile {
@@ -25,8 +27,10 @@ ReplaceResult SaveConfigFile(const std::string& path, const ConfigImage& image) 
 bool SameFile(const std::string& save_path, const std::string& input_path) {
     struct stat save {};
     struct stat input {};
-    return stat(save_path.c_str(), &save) == 0 && stat(input_path.c_str(), &input) == 0 &&
-           save.st_dev == input.st_dev && save.st_ino == input.st_ino;
+    const int input_found = input_path == kStandardInput ? fstat(STDIN_FILENO, &input)
+                                                         : stat(input_path.c_str(), &input);
+    return stat(save_path.c_str(), &save) == 0 && input_found == 0 && save.st_dev == input.st_dev &&
+           save.st_ino == input.st_ino;
 }
 
 }  // namespace hexfile

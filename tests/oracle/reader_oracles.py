@@ -38,6 +38,8 @@ import re
 import shutil
 import subprocess
 import sys
+# No __pycache__ of the modules imported below in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from launch import (  # noqa: E402  pylint: disable=wrong-import-position
     emulator, fresh_work, launcher_argv, parser_for)

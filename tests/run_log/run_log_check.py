@@ -18,13 +18,15 @@ import os
 import re
 import subprocess
 import sys
+# No __pycache__ of the modules imported below in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from launch import (  # noqa: E402  pylint: disable=wrong-import-position
     emulator, fresh_work, launcher_argv, parser_for)
 
-FIELDS = ["time", "version", "node", "code", "new_code", "memory", "action", "file", "set",
-          "sent", "read", "read_complete", "skipped", "verified", "differing",
-          "first_difference", "status", "duration_ms", "signal"]
+FIELDS = ["time", "version", "node", "code", "new_code", "chips", "memory", "action", "file",
+          "set", "sent", "read", "read_complete", "skipped", "verified", "differing",
+          "first_difference", "status", "error", "duration_ms", "signal"]
 # The lines examples/bench.sh adds: what became of each serial number.
 BENCH_FIELDS = ["time", "node", "serial", "outcome"]
 OUTCOMES = ("taken", "programmed", "failed", "not used", "kept")
@@ -51,7 +53,12 @@ def problems_of(record):
     want("time", isinstance(record["time"], str) and TIME.match(record["time"]))
     want("version", isinstance(record["version"], str) and record["version"])
     want("node", isinstance(record["node"], str) and record["node"])
-    want("code", isinstance(record["code"], int) and 0 <= record["code"] <= 15)
+    scan = record["action"] == "scan"
+    want("code", (record["code"] is None) if scan else
+         (isinstance(record["code"], int) and 0 <= record["code"] <= 15))
+    want("chips", (record["chips"] is None) if not scan else
+         (isinstance(record["chips"], list) and record["chips"] == sorted(set(record["chips"])) and
+          all(isinstance(c, int) and 0 <= c <= 15 for c in record["chips"])))
     want("new_code", record["new_code"] is None or 0 <= record["new_code"] <= 15)
     want("memory", record["memory"] in ("reg", "nvm", "eeprom") or
          (record["memory"] is None and record["action"] == "scan"))
@@ -65,6 +72,9 @@ def problems_of(record):
     for name in ("read_complete", "skipped"):
         want(name, isinstance(record[name], bool))
     want("status", record["status"] in (0, 1))
+    want("error", (record["error"] is None) if record["status"] == 0 else
+         (isinstance(record["error"], str) and record["error"].startswith("gpakcfg: ") and
+          "\n" not in record["error"]))
     want("duration_ms", isinstance(record["duration_ms"], (int, float)) and
          0 <= record["duration_ms"] < 600000)
     want("signal", record["signal"] is None or record["signal"].startswith("SIG"))
@@ -113,15 +123,19 @@ class Bench:
         self.log = os.path.join(args.work, "runs.log")
         self.problems = []
 
-    def run(self, args, sim=(), quiet=True):
-        """Runs gpakcfg ARGS --log LOG; returns (process, the new records)."""
+    def run(self, args, sim=(), quiet=True, stdin=None):
+        """Runs gpakcfg ARGS --log LOG, with the file stdin on standard input;
+        returns (process, the new records)."""
         before = os.path.getsize(self.log) if os.path.exists(self.log) else 0
         argv = launcher_argv(self.emulator, self.args.gpak_sim, self.state,
                              [self.args.gpakcfg] + list(args) + ["--log", self.log], sim=sim)
         started = datetime.datetime.now(datetime.timezone.utc)
-        done = subprocess.run(argv + (["-q"] if quiet else []), capture_output=True, check=False)
+        def launch(argv):
+            with open(stdin or os.devnull, "rb") as given:
+                return subprocess.run(argv, stdin=given, capture_output=True, check=False)
+        done = launch(argv + (["-q"] if quiet else []))
         ended = datetime.datetime.now(datetime.timezone.utc)
-        loud = subprocess.run(argv, capture_output=True, check=False) if quiet else None
+        loud = launch(argv) if quiet else None
         if os.path.exists(self.log):
             with open(self.log, "rb") as f:
                 f.seek(before)
@@ -136,9 +150,14 @@ class Bench:
             self.expect(done.stderr == loud.stderr and done.returncode == loud.returncode, args,
                         "-q changed stderr or status: %r" % done.stderr)
             records = records[:len(records) // 2]  # the loud run's line comes second
+        said = [line for line in done.stderr.decode("utf-8", "surrogateescape").split("\n")
+                if line.startswith("gpakcfg: ")]
         for record in records:
             self.expect(record["status"] == done.returncode, args, "status %d, exit %d" %
                         (record["status"], done.returncode))
+            # Why it failed: the first line it said, as it said it.
+            self.expect(record["error"] == (said[0] if said and done.returncode else None), args,
+                        "error %r, standard error %r" % (record["error"], done.stderr[:200]))
             when = datetime.datetime.strptime(record["time"], "%Y-%m-%dT%H:%M:%S.%f%z")
             self.expect(started - datetime.timedelta(seconds=1) <= when <= ended, args,
                         "time %s outside the run" % record["time"])
@@ -148,9 +167,9 @@ class Bench:
         if not ok:
             self.problems.append("%s: %s" % (" ".join(map(str, args)), problem))
 
-    def one(self, args, sim=(), **want):
+    def one(self, args, sim=(), stdin=None, **want):
         """A run that must log one line holding want; returns it."""
-        done, records = self.run(args, sim)
+        done, records = self.run(args, sim, stdin=stdin)
         self.expect(len(records) == 1, args, "%d lines, not 1" % len(records))
         if len(records) != 1:
             return None
@@ -164,7 +183,13 @@ def check_runs(bench, example):
     """The runs of an ordinary day on one chip, each with its line."""
     bench.one(["-t", "nvm"], action="read", file=None, sent=None, set=[], status=0,
               read_complete=True, verified=None, skipped=False, signal=None, memory="nvm",
-              code=1, node="/dev/i2c-1", new_code=None)
+              code=1, node="/dev/i2c-1", new_code=None, chips=None, error=None)
+    # A scan names the chips that answered, and no code of -c.
+    bench.one(["--scan"], action="scan", code=None, chips=[1], memory=None, status=0)
+    bench.one(["--scan"], ["--absent"], chips=[], status=1)
+    # The file on standard input, logged as given.
+    bench.one(["-t", "eeprom", "-w", "-"], stdin=example, action="write", file="-", status=0,
+              verified=True)
     serial = ["--set", "0xF0=0001E240"]
     written = bench.one(["-t", "eeprom", "-w", example] + serial, action="write", file=example,
                         set=[{"addr": 0xF0, "bytes": "0001e240"}], status=0, verified=True,

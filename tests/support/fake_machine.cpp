@@ -6,11 +6,13 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "sim_bench.h"
 
@@ -59,7 +61,45 @@ void CopyEntries(const std::string& from_dir, const std::string& to_dir) {
     }
 }
 
+// Whether the root directory is a mount point: in a plain chroot it is
+// not, and no mounts below it can be made private.
+bool RootIsAMountPoint() {
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        if (fields >> id >> parent >> device >> root >> point && point == "/") {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string NoNamespacesHere() {
+    if (gpaktest::Emulated()) {
+        return "the launcher runs under a user-mode emulator";
+    }
+    if (!RootIsAMountPoint()) {
+        return "the root directory is not a mount point (a chroot?)";
+    }
+    // As the launcher makes them, in a child of a single thread.
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 ? 0 : errno);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return Errno("fork");
+    }
+    if (WEXITSTATUS(status) != 0) {
+        return std::string("no user namespace can be made (") + std::strerror(WEXITSTATUS(status)) +
+               "; a chroot, or user namespaces turned off?)";
+    }
+    return "";
+}
 
 // A private mount namespace (in a user namespace of our own where we are
 // not root) whose /dev is a tmpfs holding the real /dev's entries.
@@ -68,6 +108,10 @@ std::string MakeFakeMachine() {
         // qemu-user runs threads of its own, and a threaded process cannot
         // make a user namespace: the launcher would rightly refuse to run.
         return "the launcher runs under a user-mode emulator";
+    }
+    if (!RootIsAMountPoint()) {
+        return "the root directory is not a mount point (a chroot?), so its mounts cannot be "
+               "made private";
     }
     const std::string uid = std::to_string(geteuid());
     const std::string gid = std::to_string(getegid());

@@ -15,6 +15,11 @@ namespace gpaktest {
 
 extern const Strings kFakeNodes;
 
+// Why the launcher cannot make its private namespaces on this machine (a
+// chroot, as under schroot or sbuild; user namespaces turned off), found
+// without the launcher; empty where it can.
+std::string NoNamespacesHere();
+
 // Makes this process a fake machine; empty, or why it could not be made.
 std::string MakeFakeMachine();
 

@@ -80,13 +80,24 @@ const char* MemoryName(ConfigType type) {
                                    : nullptr;
 }
 
+// [0, 1]
+std::string Codes(const std::vector<int>& codes) {
+    std::string array = "[";
+    for (const int code : codes) {
+        array += (array.size() > 1 ? ", " : "") + std::to_string(code);
+    }
+    return array + "]";
+}
+
 std::string FormatLine(const Settings& settings, const RunRecord& record, int status, int signal) {
+    const bool scan = settings.action == Action::kScan;
     JsonObject line;
     line.String("time", UtcTime(record.started))
         .String("version", GPAKCFG_VERSION)
         .String("node", settings.bus)
-        .Number("code", settings.code)
+        .NumberOrNull("code", scan ? std::nullopt : std::optional<long long>(settings.code))
         .NumberOrNull("new_code", record.new_code)
+        .Raw("chips", record.chips ? Codes(*record.chips) : "null")
         .StringOrNull("memory", MemoryName(settings.type))
         .String("action", record.action);
     const auto& file = settings.write_file ? settings.write_file : settings.verify_file;
@@ -99,7 +110,10 @@ std::string FormatLine(const Settings& settings, const RunRecord& record, int st
     const std::chrono::duration<double, std::milli> took =
         std::chrono::steady_clock::now() - record.clock;
     const std::string signal_name = SignalName(signal);
+    // Why it failed: the first fault said, not a notice.
+    const std::string& error = FirstFault();
     line.Number("status", status)
+        .StringOrNull("error", status != 0 && !error.empty() ? error.c_str() : nullptr)
         .Decimal("duration_ms", took.count())
         .StringOrNull("signal", signal != 0 ? signal_name.c_str() : nullptr);
     return line.Text() + "\n";

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "chip/chip.h"
 #include "cli/settings.h"
@@ -23,12 +24,13 @@ struct RunRecord {
     // "read", "write", "verify" (or "scan"), set as the run turns to the
     // bus; nullptr: it never did, and nothing is logged.
     const char* action = nullptr;
-    std::optional<long long> new_code;  // the code the chip is given, when not -c
-    std::optional<ConfigImage> sent;    // written, or what -w would write
-    std::optional<ConfigImage> read;    // as read back, the pages not read as zeros
-    bool read_complete = false;         // all 16 pages read
-    bool compared = false;              // read compared with sent
-    bool skipped = false;               // --skip-identical found sent there
+    std::optional<long long> new_code;      // the code the chip is given, when not -c
+    std::optional<std::vector<int>> chips;  // a scan's: the codes that answered
+    std::optional<ConfigImage> sent;        // written, or what -w would write
+    std::optional<ConfigImage> read;        // as read back, the pages not read as zeros
+    bool read_complete = false;             // all 16 pages read
+    bool compared = false;                  // read compared with sent
+    bool skipped = false;                   // --skip-identical found sent there
 
     // A fresh record: the run's clock starts.
     static RunRecord Start();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "cli/say.h"
 #include "cli/texts.h"
@@ -60,8 +61,8 @@ void ReportBus(const std::string& node, const i2c::BusLock& bus) {
 
 i2c::BusLock TakeBus(const std::string& node, std::chrono::milliseconds wait_limit) {
     const auto say_waiting = [&node, wait_limit] {
-        Say("%s is in use by another gpakcfg run; waiting up to %lld s", node.c_str(),
-            static_cast<long long>((wait_limit.count() + 999) / 1000));
+        SayNotice(node + " is in use by another gpakcfg run; waiting up to " +
+                  std::to_string((wait_limit.count() + 999) / 1000) + " s");
     };
     i2c::BusLock bus = i2c::BusLock::Acquire(node, wait_limit, say_waiting);
     ReportBus(node, bus);

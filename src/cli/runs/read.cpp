@@ -59,7 +59,7 @@ bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, Conf
 int VerifyRun(const Context& run) {
     const Settings& settings = run.settings;
     ConfigImage expected{};
-    if (!LoadConfigFile(*settings.verify_file, expected)) {
+    if (!LoadConfigFile("--verify", *settings.verify_file, expected)) {
         return kExitUsage;
     }
     ApplyByteSets(settings.set_bytes, expected);

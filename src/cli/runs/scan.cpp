@@ -42,6 +42,10 @@ int ScanRun(const Context& run) {
         return kExitFailed;
     }
     const std::vector<ChipFound> chips = ScanChips();
+    run.record.chips.emplace();
+    for (const ChipFound& chip : chips) {
+        run.record.chips->push_back(chip.code);
+    }
     PrintHeading(("Chips on " + settings.bus + ".").c_str());
     std::fprintf(run.out, "code registers nvm  eeprom next-code\n");
     for (const ChipFound& chip : chips) {

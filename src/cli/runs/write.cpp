@@ -64,7 +64,7 @@ const char* Outcome(bool written, bool complete, bool verified, const Settings& 
 bool ShowFile(const Context& run, ConfigImage& image) {
     // Nothing reaches the chip before the file is known to be usable: an
     // erase of the NVM costs a program cycle and the user's configuration.
-    if (!LoadConfigFile(*run.settings.write_file, image)) {
+    if (!LoadConfigFile("-w", *run.settings.write_file, image)) {
         return false;
     }
     ApplyByteSets(run.settings.set_bytes, image);
@@ -118,16 +118,24 @@ int Finish(const Context& run, bool written, const ConfigImage& sent, ConfigImag
 
 }  // namespace
 
-bool LoadConfigFile(const std::string& path, ConfigImage& image) {
+bool LoadConfigFile(const char* option, const std::string& path, ConfigImage& image) {
     const ConfigFileResult file = ReadConfigFile(path, image);
+    // The fixed error lines name neither the file nor its option: a line
+    // of ours after them does.
+    const auto say_which = [&option, &path](const char* could_not) {
+        Say("%s: the file of %s could not be %s; nothing was sent to the chip",
+            FileName(path).c_str(), option, could_not);
+    };
     switch (file.status) {
         case ConfigFileStatus::kRead:
             return true;
         case ConfigFileStatus::kOpenFailed:
             texts::SayText(texts::kFileOpenError, std::strerror(file.error_number));
+            say_which("opened");
             return false;
         case ConfigFileStatus::kReadFailed:
             texts::SayText(texts::kFileReadError, std::strerror(file.error_number));
+            say_which("read");
             return false;
         case ConfigFileStatus::kRefused:
             Say("%s", file.refusal.c_str());

@@ -12,9 +12,9 @@ namespace cli::runs {
 // Returns the exit status (or ends by a signal caught while programming).
 int WriteRun(const Context& run);
 
-// Fills image from path (the file of -w or --verify), or says why it
-// cannot on standard error and returns false; nothing has reached the
+// Fills image from path (the file of option, -w or --verify), or says why
+// it cannot on standard error and returns false; nothing has reached the
 // chip then.
-bool LoadConfigFile(const std::string& path, ConfigImage& image);
+bool LoadConfigFile(const char* option, const std::string& path, ConfigImage& image);
 
 }  // namespace cli::runs
