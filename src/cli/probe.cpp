@@ -54,8 +54,7 @@ const char* NothingSent(const Settings& settings) {
 }
 
 bool NotAcknowledged(const ProbeResult& probe) {
-    return probe.transfer.status == i2c::TransferStatus::kFailed &&
-           (probe.transfer.error_number == EREMOTEIO || probe.transfer.error_number == ENXIO);
+    return probe.transfer.NotAcknowledged();
 }
 
 // A probe that could not be made, or failed otherwise than by a NACK:

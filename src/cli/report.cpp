@@ -49,10 +49,11 @@ void ReportBus(const std::string& node, const i2c::BusLock& bus) {
             std::fprintf(stderr, "gpakcfg: %s is not an I2C adapter (I2C_FUNCS: %s)\n",
                          node.c_str(), cause);
             break;
-        case i2c::BusStatus::kSmbusOnly:
+        case i2c::BusStatus::kNoShape:
             std::fprintf(stderr,
-                         "gpakcfg: %s makes no plain I2C transfers (it offers SMBus only), "
-                         "which the chip needs\n",
+                         "gpakcfg: %s offers neither plain I2C transfers (I2C_FUNC_I2C) nor SMBus "
+                         "byte-data reads (I2C_FUNC_SMBUS_READ_BYTE_DATA); nothing was sent to "
+                         "the chip\n",
                          node.c_str());
             break;
         case i2c::BusStatus::kCannotLock:
@@ -73,7 +74,7 @@ std::string Cause(const i2c::TransferResult& transfer) {
         case i2c::TransferStatus::kDone:
             break;
         case i2c::TransferStatus::kFailed:
-            if (transfer.error_number == EREMOTEIO || transfer.error_number == ENXIO) {
+            if (transfer.NotAcknowledged()) {
                 return "the chip did not acknowledge" + in_brackets;
             }
             return std::strerror(transfer.error_number);

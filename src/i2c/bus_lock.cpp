@@ -9,6 +9,10 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "i2c/i2c.h"
 
 namespace i2c {
 
@@ -30,7 +34,60 @@ bool WaitForLock(int fd, std::chrono::milliseconds wait_limit) {
     return locked;
 }
 
+// The number N of a node named i2c-N; -1 for another name.
+long BusNumber(const std::string& node) {
+    const std::size_t dash = node.rfind("i2c-");
+    if (dash == std::string::npos || node.find('/', dash) != std::string::npos) {
+        return -1;
+    }
+    const std::string digits = node.substr(dash + 4);
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    return std::stol(digits);
+}
+
+// The driver bound to the device at addr on node's adapter, as its uevent
+// in sysfs names it; empty when that cannot be told.
+std::string DriverAt(const std::string& node, std::uint8_t addr) {
+    const long bus = BusNumber(node);
+    if (bus < 0) {
+        return "";
+    }
+    char path[64];
+    std::snprintf(path, sizeof path, "/sys/bus/i2c/devices/%ld-%04x/uevent", bus, addr);
+    std::ifstream uevent(path);
+    std::string line;
+    while (std::getline(uevent, line)) {
+        if (line.rfind("DRIVER=", 0) == 0) {
+            return line.substr(7);
+        }
+    }
+    return "";
+}
+
 }  // namespace
+
+AddressCheck BusLock::CheckAddresses(const std::string& node,
+                                     const std::vector<std::uint8_t>& addrs) const {
+    AddressCheck check;
+    for (const std::uint8_t addr : addrs) {
+        if (ioctl(fd_.Get(), I2C_SLAVE, static_cast<unsigned long>(addr)) == 0) {
+            continue;
+        }
+        check.addr = addr;
+        check.error_number = errno;
+        if (check.error_number == EBUSY) {
+            check.status = AddressCheck::Status::kOwned;
+            check.driver = DriverAt(node, addr);
+        } else {
+            check.status = AddressCheck::Status::kFailed;
+        }
+        break;
+    }
+    return check;
+}
 
 BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait_limit,
                          const std::function<void()>& on_wait) {
@@ -46,13 +103,13 @@ BusStatus BusLock::Take(const std::string& node, std::chrono::milliseconds wait_
         error_number_ = errno;
         return BusStatus::kCannotOpen;
     }
-    unsigned long funcs = 0;
-    if (ioctl(fd_.Get(), I2C_FUNCS, &funcs) != 0) {
+    if (ioctl(fd_.Get(), I2C_FUNCS, &funcs_) != 0) {
         error_number_ = errno;
+        funcs_ = 0;
         return BusStatus::kNotI2c;
     }
-    if ((funcs & I2C_FUNC_I2C) == 0) {
-        return BusStatus::kSmbusOnly;
+    if (!OfferOf(funcs_).reads) {
+        return BusStatus::kNoShape;
     }
     if (TryLock(fd_.Get())) {
         return BusStatus::kReady;
