@@ -84,6 +84,7 @@ cases=(
     "gpakcfg --log |board.hex chip.state my\\ notes.txt saved"
     "gpakcfg --set |"
     "gpak-sim --errno |enxio eremoteio"
+    "gpak-sim --adapter i2c|i2c-stub"
     "gpak-sim --code 1|1 10 11 12 13 14 15"
     "gpak-sim --state=c|chip.state"
     "gpak-sim --state chip.state --v|--version --virtual-time"

@@ -23,8 +23,13 @@ int Fail(int error) {
     return -1;
 }
 
-// I2C_RDWR: i2c-dev's checks of the messages, then i2c-bcm2835's: it sends
-// one read message at most, and only as the last one.
+// The messages through the adapter's checks, then onto the bus.
+int Carry(Bus& bus, const std::vector<BusMessage>& messages, std::size_t node) {
+    const int refusal = RefusalOf(bus.Adapter(), messages);
+    return refusal != 0 ? Fail(refusal) : bus.Transfer(messages, node);
+}
+
+// I2C_RDWR: i2c-dev's checks of the messages, then the adapter's.
 int ReadWrite(Bus& bus, std::size_t node, const i2c_rdwr_ioctl_data* data) {
     if (data == nullptr) {
         return Fail(EFAULT);
@@ -51,17 +56,10 @@ int ReadWrite(Bus& bus, std::size_t node, const i2c_rdwr_ioctl_data* data) {
         }
         messages.push_back({msg.addr, (msg.flags & I2C_M_RD) != 0, msg.buf, msg.len});
     }
-    for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
-        if (messages[i].read) {
-            return Fail(EOPNOTSUPP);
-        }
-    }
-    return bus.Transfer(messages, node);
+    return Carry(bus, messages, node);
 }
 
 }  // namespace
-
-unsigned long AdapterFunctions() { return I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL; }
 
 bool IsI2cRequest(unsigned long request) { return (request & ~0xFFUL) == 0x0700; }
 
@@ -76,13 +74,16 @@ int NodeIoctl(Bus& bus, NodeDescriptor& node, unsigned long request, void* arg) 
             if (arg == nullptr) {
                 return Fail(EFAULT);
             }
-            *static_cast<unsigned long*>(arg) = AdapterFunctions();
+            *static_cast<unsigned long*>(arg) = bus.Functions();
             return 0;
         case I2C_SLAVE:
         case I2C_SLAVE_FORCE:
-            // The argument is the address itself; no driver holds one here.
+            // The argument is the address itself.
             if (value > 0x7F) {
                 return Fail(EINVAL);
+            }
+            if (request == I2C_SLAVE && bus.Bound(static_cast<std::uint16_t>(value))) {
+                return Fail(EBUSY);
             }
             node.addr = static_cast<std::uint16_t>(value);
             return 0;
@@ -108,8 +109,7 @@ ssize_t NodeRead(Bus& bus, const NodeDescriptor& node, void* buf, std::size_t co
     if (buf == nullptr && len > 0) {
         return Fail(EFAULT);
     }
-    const int sent =
-        bus.Transfer({{node.addr, true, static_cast<std::uint8_t*>(buf), len}}, node.bus);
+    const int sent = Carry(bus, {{node.addr, true, static_cast<std::uint8_t*>(buf), len}}, node.bus);
     return sent < 0 ? -1 : static_cast<ssize_t>(len);
 }
 
@@ -121,7 +121,7 @@ ssize_t NodeWrite(Bus& bus, const NodeDescriptor& node, const void* buf, std::si
     }
     // The bus only reads from a write message's buffer.
     auto* bytes = const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(buf));
-    const int sent = bus.Transfer({{node.addr, false, bytes, len}}, node.bus);
+    const int sent = Carry(bus, {{node.addr, false, bytes, len}}, node.bus);
     return sent < 0 ? -1 : static_cast<ssize_t>(len);
 }
 
