@@ -7,29 +7,30 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "chip/facts.h"
 #include "i2c/i2c.h"
 
+constexpr int kPageSize = chip::kFacts.page_size;
+constexpr int kPageCount = chip::kFacts.page_count;
+
+// Where page p begins in an image, and its register address in a memory.
+constexpr std::size_t PageOffset(int page) { return static_cast<std::size_t>(page) * kPageSize; }
+
 // One chip memory: byte p * 16 + o is byte o of page p, which lies at
-// register address p << 4.
-using ConfigImage = std::array<std::uint8_t, 256>;
+// register address p * 16 in each memory.
+using ConfigImage = std::array<std::uint8_t, PageOffset(kPageCount)>;
 
 // Selects the memory; the value is also the block of the device address.
 using ConfigType = std::uint8_t;
-constexpr ConfigType kConfigReg = 0;
-constexpr ConfigType kConfigNvm = 2;
-constexpr ConfigType kConfigEeprom = 3;
+constexpr ConfigType kConfigReg = chip::kFacts.reg_block;
+constexpr ConfigType kConfigNvm = chip::kFacts.nvm_block;
+constexpr ConfigType kConfigEeprom = chip::kFacts.eeprom_block;
 constexpr ConfigType kConfigUnset = 0xFF;
-
-constexpr int kPageSize = 16;
-constexpr int kPageCount = 16;
-
-// Where page p begins in an image.
-constexpr std::size_t PageOffset(int page) { return static_cast<std::size_t>(page) * kPageSize; }
 
 // The 7-bit device address of a memory: control code in bits 3..6, block
 // in bits 0..2.
 constexpr std::uint8_t DeviceAddress(std::uint8_t code, ConfigType type) {
-    return static_cast<std::uint8_t>((code << 3) | type);
+    return static_cast<std::uint8_t>((code << chip::kFacts.code_shift) | type);
 }
 
 // What became of an operation on the pages of a memory: every transfer

@@ -29,7 +29,7 @@ struct ChipFound {
     ProbeResult nvm;  // value: the NVM's byte 0xCA
     ProbeResult eeprom;
 
-    [[nodiscard]] std::uint8_t CodeAtReset() const { return nvm.value & 0x0F; }
+    [[nodiscard]] std::uint8_t CodeAtReset() const { return nvm.value & chip::kFacts.code_mask; }
 };
 
 // Every control code 0..15 whose register block answers, in order. At

@@ -10,18 +10,7 @@
 
 namespace {
 
-constexpr std::uint8_t kResetRegister = 0xC8;
-constexpr std::uint8_t kResetValue = 0x02;
-constexpr std::uint8_t kEraseRegister = 0xE3;
-constexpr std::uint8_t kEraseNvm = 0x80;
-constexpr std::uint8_t kEraseEeprom = 0x90;
-constexpr std::size_t kControlCodeByte = 0xCA;
-// The NVM is written through its block at control code 0: once erased and
-// reset, the chip answers there until byte 0xCA brings its own code back.
-constexpr std::uint8_t kNvmWriteAddress = 0x02;
-
-constexpr long kPagePauseNs = 10'000'000;
-constexpr long kResetPauseNs = 1'000'000'000;
+using chip::kFacts;
 
 // The chip's pauses are taken in full: a signal whose handler runs
 // meanwhile does not cut them short.
@@ -48,17 +37,19 @@ PagesResult Stopped(PagesResult result, int page, const i2c::TransferResult& tra
 void ApplyControlCode(std::uint8_t code, ConfigType type, ConfigImage& image) {
     if (type == kConfigReg || type == kConfigNvm) {
         // The chip takes its control code from this byte at its next reset.
-        image[kControlCodeByte] =
-            static_cast<std::uint8_t>((image[kControlCodeByte] & 0xF0) | (code & 0x0F));
+        std::uint8_t& byte = image[kFacts.control_code_byte];
+        byte = static_cast<std::uint8_t>((byte & ~kFacts.code_mask) | (code & kFacts.code_mask));
     }
 }
 
 i2c::TransferResult PowerCycle(std::uint8_t addr) {
-    const auto target = static_cast<std::uint8_t>(addr & 0x78);
+    // The register block of the control code in addr (bit 7 cleared).
+    const auto code = static_cast<std::uint8_t>((addr >> kFacts.code_shift) & kFacts.code_mask);
     // The chip may not acknowledge the reset while carrying it out, so the
     // pause is taken whatever the result says.
-    const i2c::TransferResult result = i2c::RegisterWrite(target, kResetRegister, &kResetValue, 1);
-    Pause(kResetPauseNs);
+    const i2c::TransferResult result = i2c::RegisterWrite(
+        DeviceAddress(code, kConfigReg), kFacts.reset_register, &kFacts.reset_value, 1);
+    Pause(kFacts.reset_pause_ns);
     return result;
 }
 
@@ -67,9 +58,9 @@ PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
     result.addr = DeviceAddress(code, kConfigReg);
     for (int page = 0; page < kPageCount; ++page) {
         std::printf("Page 0x%02X : ", page);
-        const auto value =
-            static_cast<std::uint8_t>((type == kConfigNvm ? kEraseNvm : kEraseEeprom) | page);
-        const i2c::TransferResult sent = i2c::RegisterWrite(result.addr, kEraseRegister, &value, 1);
+        const auto value = static_cast<std::uint8_t>(
+            (type == kConfigNvm ? kFacts.erase_nvm : kFacts.erase_eeprom) | page);
+        const auto sent = i2c::RegisterWrite(result.addr, kFacts.erase_register, &value, 1);
         if (!sent.Sent()) {
             std::printf("not sent\n");
             return Stopped(result, page, sent);
@@ -81,7 +72,7 @@ PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
             result.transfer = sent;
         }
         std::printf("complete\n");
-        Pause(kPagePauseNs);
+        Pause(kFacts.page_pause_ns);
     }
     const i2c::TransferResult reset = PowerCycle(result.addr);
     return reset.Sent() ? result : Stopped(result, kPageCount, reset);
@@ -90,13 +81,13 @@ PagesResult EraseConfigData(std::uint8_t code, ConfigType type) {
 PagesResult WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& image) {
     PagesResult result;
     result.addr = type == kConfigReg   ? DeviceAddress(code, kConfigReg)
-                  : type == kConfigNvm ? kNvmWriteAddress
+                  : type == kConfigNvm ? DeviceAddress(kFacts.nvm_write_code, kConfigNvm)
                                        : DeviceAddress(code, kConfigEeprom);
     ApplyControlCode(code, type, image);
     std::printf("Addr 0x%02X\n", result.addr);
     for (int page = 0; page < kPageCount; ++page) {
         std::printf("Page 0x%02X : ", page);
-        const auto reg = static_cast<std::uint8_t>(page << 4);
+        const auto reg = static_cast<std::uint8_t>(PageOffset(page));
         result.transfer = i2c::RegisterWrite(result.addr, reg, &image[PageOffset(page)], kPageSize);
         if (!result.transfer.Ok()) {
             std::printf("error & stoped\n");
@@ -104,7 +95,7 @@ PagesResult WriteConfigData(std::uint8_t code, ConfigType type, ConfigImage& ima
             break;
         }
         std::printf("complete\n");
-        Pause(kPagePauseNs);
+        Pause(kFacts.page_pause_ns);
     }
     if (type != kConfigReg) {
         PowerCycle(result.addr);

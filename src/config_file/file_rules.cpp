@@ -1,19 +1,13 @@
 #include "config_file/file_rules.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace hexfile {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, a, b, c);
-    return text;
-}
+constexpr unsigned kBytes = std::tuple_size_v<ConfigImage>;  // of a chip memory
 
 struct NamedCharacter {
     std::string_view bytes;
@@ -113,9 +107,9 @@ std::string ImageRules::TakeData(const Record& record) {
     const std::size_t size = record.data.size();
     if (end_ + size > image_.size()) {
         return Format(
-            "the record's %u bytes at 0x%04X reach past byte 0x00FF: more than the 256 bytes "
+            "the record's %u bytes at 0x%04X reach past byte 0x%04X: more than the %u bytes "
             "of a chip memory (the file is for another memory or another chip)",
-            static_cast<unsigned>(size), record.address);
+            static_cast<unsigned>(size), record.address, kBytes - 1, kBytes);
     }
     std::copy(record.data.begin(), record.data.end(),
               image_.begin() + static_cast<std::ptrdiff_t>(end_));
@@ -135,13 +129,13 @@ std::string ImageRules::TakeExtendedAddress(const Record& record) {
     if (record.type == RecordType::kExtendedSegmentAddress) {
         return Format(
             "extended segment address 0x%04X puts the data at 0x%05X, outside the memory "
-            "at 0x0000 to 0x00FF",
-            value, value << 4);
+            "at 0x0000 to 0x%04X",
+            value, value << 4, kBytes - 1);
     }
     return Format(
         "extended linear address 0x%04X puts the data at 0x%04X0000, outside the memory at "
-        "0x0000 to 0x00FF",
-        value, value);
+        "0x0000 to 0x%04X",
+        value, value, kBytes - 1);
 }
 
 std::string ImageRules::Finish() const {
@@ -150,9 +144,9 @@ std::string ImageRules::Finish() const {
     }
     if (!ended_ && end_ < image_.size()) {
         return Format(
-            "the file ends after %u of 256 data bytes without the end record :00000001FF, so "
+            "the file ends after %u of %u data bytes without the end record :00000001FF, so "
             "it may be cut short; if the rest is meant to be 0x00, end it with that record",
-            static_cast<unsigned>(end_));
+            static_cast<unsigned>(end_), kBytes);
     }
     return "";
 }

@@ -14,10 +14,13 @@ constexpr std::size_t kFrameBytes = 5;
 
 using common::HexDigitValue;
 
-std::string Format(const char* format, unsigned a, unsigned b = 0) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
+// The sum of a record's bytes, its checksum among them, is 0 modulo 256.
+unsigned Checksum(const std::vector<std::uint8_t>& bytes, std::size_t count) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += bytes[i];
+    }
+    return (0x100 - (sum & 0xFF)) & 0xFF;
 }
 
 // What a character that is not a hex digit is called in a message.
@@ -88,6 +91,12 @@ std::string CheckShape(const Record& record) {
 
 }  // namespace
 
+std::string Format(const char* format, unsigned a, unsigned b, unsigned c, unsigned d) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b, c, d);
+    return text;
+}
+
 ParsedRecord ParseRecord(std::string_view line) {
     line = WithoutTrailingBlanks(line);
     if (line.empty() || line[0] != ':') {
@@ -121,11 +130,7 @@ ParsedRecord ParseRecord(std::string_view line) {
                                      static_cast<unsigned>(count),
                                      static_cast<unsigned>(bytes.size() - kFrameBytes))};
     }
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        sum += bytes[i];
-    }
-    const unsigned checksum = (0x100 - (sum & 0xFF)) & 0xFF;
+    const unsigned checksum = Checksum(bytes, bytes.size() - 1);
     if (checksum != bytes.back()) {
         return {std::nullopt,
                 Format("checksum is 0x%02X, the record says 0x%02X", checksum, bytes.back())};
@@ -150,11 +155,7 @@ std::string FormatRecord(const Record& record) {
                                        static_cast<std::uint8_t>(record.address & 0xFF),
                                        static_cast<std::uint8_t>(record.type)};
     bytes.insert(bytes.end(), record.data.begin(), record.data.end());
-    unsigned sum = 0;
-    for (const std::uint8_t byte : bytes) {
-        sum += byte;
-    }
-    bytes.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(Checksum(bytes, bytes.size())));
     constexpr char kDigits[] = "0123456789ABCDEF";
     std::string line = ":";
     for (const std::uint8_t byte : bytes) {

@@ -37,6 +37,9 @@ struct ParsedRecord {
 // known type with the shape that type has.
 ParsedRecord ParseRecord(std::string_view line);
 
+// A message of the reader: format with up to four unsigned values.
+std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0);
+
 // The line of a record with upper-case digits and its checksum, without a
 // line break. At most 255 data bytes.
 std::string FormatRecord(const Record& record);

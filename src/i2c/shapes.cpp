@@ -33,15 +33,8 @@ TransferResult Messages(int fd, i2c_msg* msgs, unsigned nmsgs) {
 // A 1-byte write of reg, then the read, as one combined transfer.
 TransferResult PlainRead(int fd, std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf, int len) {
     std::uint8_t reg_byte = reg;
-    i2c_msg msgs[2]{};
-    msgs[0].addr = addr;
-    msgs[0].flags = 0;
-    msgs[0].len = 1;
-    msgs[0].buf = &reg_byte;
-    msgs[1].addr = addr;
-    msgs[1].flags = I2C_M_RD;
-    msgs[1].len = static_cast<__u16>(len);
-    msgs[1].buf = buf;
+    // Each message: address, flags, length, buffer.
+    i2c_msg msgs[2] = {{addr, 0, 1, &reg_byte}, {addr, I2C_M_RD, static_cast<__u16>(len), buf}};
     return Messages(fd, msgs, 2);
 }
 
@@ -56,11 +49,7 @@ TransferResult PlainWrite(int fd, std::uint8_t addr, std::uint8_t reg, const std
     if (len > 0) {
         std::memcpy(&buffer[1], data, static_cast<std::size_t>(len));
     }
-    i2c_msg msg{};
-    msg.addr = addr;
-    msg.flags = 0;
-    msg.len = static_cast<__u16>(len + 1);
-    msg.buf = buffer.get();
+    i2c_msg msg{addr, 0, static_cast<__u16>(len + 1), buffer.get()};
     return Messages(fd, &msg, 1);
 }
 
