@@ -28,16 +28,15 @@ AdapterRow Row(const char* name, const char* title, unsigned long funcs, int nac
 std::vector<AdapterRow> MakeRows() {
     std::vector<AdapterRow> rows;
     // The Raspberry Pi's: a read message only as the last one.
-    rows.push_back(Row("bcm2835", "bcm2835 (i2c@7e804000)", I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL,
-                       EREMOTEIO));
+    rows.push_back(
+        Row("bcm2835", "bcm2835 (i2c@7e804000)", I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL, EREMOTEIO));
     rows.back().read_last_only = true;
     // Bit-banged on any GPIO lines (i2c-algo-bit).
-    rows.push_back(Row("gpio", "i2c-gpio-1",
-                       I2C_FUNC_I2C | I2C_FUNC_NOSTART | I2C_FUNC_SMBUS_EMUL |
-                           I2C_FUNC_PROTOCOL_MANGLING,
-                       ENXIO));
-    rows.push_back(Row("designware", "Synopsys DesignWare I2C adapter",
-                       I2C_FUNC_I2C | kSmbusNative, EREMOTEIO));
+    rows.push_back(Row(
+        "gpio", "i2c-gpio-1",
+        I2C_FUNC_I2C | I2C_FUNC_NOSTART | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_PROTOCOL_MANGLING, ENXIO));
+    rows.push_back(Row("designware", "Synopsys DesignWare I2C adapter", I2C_FUNC_I2C | kSmbusNative,
+                       EREMOTEIO));
     rows.back().no_zero_len = true;
     rows.push_back(Row("tiny-usb", "i2c-tiny-usb at bus 001 device 004",
                        I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL, ENXIO));
@@ -49,8 +48,8 @@ std::vector<AdapterRow> MakeRows() {
     rows.back().one_address = true;
     // Of hardware revision 1, which makes no combined transfers; a write of
     // at most 61 bytes.
-    rows.push_back(Row("cp2112", "CP2112 SMBus Bridge on hidraw0", I2C_FUNC_I2C | kSmbusNative,
-                       ETIMEDOUT));
+    rows.push_back(
+        Row("cp2112", "CP2112 SMBus Bridge on hidraw0", I2C_FUNC_I2C | kSmbusNative, ETIMEDOUT));
     rows.back().max_write_len = 61;
     rows.back().max_msgs = 2;
     rows.back().no_combined = true;

@@ -22,11 +22,11 @@ struct AdapterRow {
     std::uint16_t max_write_len = 0;
     std::uint16_t max_comb_first_len = 0;  // of a combined transfer's write
     unsigned max_msgs = 0;
-    bool no_combined = false;      // a combined transfer refused
-    bool one_address = false;      // a combined transfer at one address only
-    bool read_last_only = false;   // a read message only as the last
-    bool no_zero_len = false;      // no message of 0 bytes
-    bool no_zero_len_read = false;  // no read of 0 bytes
+    bool no_combined = false;        // a combined transfer refused
+    bool one_address = false;        // a combined transfer at one address only
+    bool read_last_only = false;     // a read message only as the last
+    bool no_zero_len = false;        // no message of 0 bytes
+    bool no_zero_len_read = false;   // no read of 0 bytes
     std::uint8_t first_addr = 0x00;  // the addresses a chip can answer at
     std::uint8_t last_addr = 0x7F;
 };

@@ -109,7 +109,8 @@ ssize_t NodeRead(Bus& bus, const NodeDescriptor& node, void* buf, std::size_t co
     if (buf == nullptr && len > 0) {
         return Fail(EFAULT);
     }
-    const int sent = Carry(bus, {{node.addr, true, static_cast<std::uint8_t*>(buf), len}}, node.bus);
+    const int sent =
+        Carry(bus, {{node.addr, true, static_cast<std::uint8_t*>(buf), len}}, node.bus);
     return sent < 0 ? -1 : static_cast<ssize_t>(len);
 }
 

@@ -108,7 +108,8 @@ const std::vector<Knob>& KnobTable() {
         {"nack", "ADDR[:REG]", "GPAK_SIM_NACK",
          "NACK transfers to ADDR (writes of REG only); repeatable", ParseNacks,
          [](const Options& o) { return Join(o.knobs.nacks); }},
-        {"errno", "NAME", "GPAK_SIM_ERRNO", "a NACK fails with eremoteio or enxio, whatever the adapter",
+        {"errno", "NAME", "GPAK_SIM_ERRNO",
+         "a NACK fails with eremoteio or enxio, whatever the adapter",
          [](Options& o, const std::string& t, std::string& error) {
              if (t == "eremoteio" || t == "EREMOTEIO") {
                  o.nack_error = NackError::kRemoteIo;
@@ -153,7 +154,8 @@ const std::vector<Knob>& KnobTable() {
              std::snprintf(bits, sizeof bits, "0x%lx", o.functionality);
              return o.functionality < 0 ? std::string() : std::string(bits);
          }},
-        {"bound", "ADDR", "GPAK_SIM_BOUND", "a kernel driver owns ADDR (I2C_SLAVE: EBUSY); repeatable",
+        {"bound", "ADDR", "GPAK_SIM_BOUND",
+         "a kernel driver owns ADDR (I2C_SLAVE: EBUSY); repeatable",
          [](Options& o, const std::string& t, std::string& error) {
              std::stringstream items(t);
              std::string item;

@@ -32,7 +32,7 @@ struct Options {
     ChipKnobs knobs;
     NackError nack_error = NackError::kAdapter;
     const AdapterRow* adapter = &Adapters().front();  // the Raspberry Pi's
-    long functionality = -1;  // what I2C_FUNCS reports; -1: the adapter's
+    long functionality = -1;                          // what I2C_FUNCS reports; -1: the adapter's
     // Addresses that a kernel driver owns: I2C_SLAVE fails there with EBUSY.
     std::vector<std::uint8_t> bound;
     bool no_node = false;  // the node is missing

@@ -121,7 +121,7 @@ TEST_F(LauncherTest, I2cdumpAndI2ctransferShowTheMemoriesAsGpakcfgDoes) {
         const std::string name = adapter;
         const RunResult transfer = Tool("i2ctransfer", {"-y", "1", "w1@0x0b", "0x10", "r16"}, sim);
         EXPECT_EQ(transfer.status == 0, name != "cp2112" && name != "i2c-stub") << adapter;
-        EXPECT_EQ(transfer.err.find(name == "cp2112" ? "Operation not supported"
+        EXPECT_EQ(transfer.err.find(name == "cp2112"     ? "Operation not supported"
                                     : name == "i2c-stub" ? "I2C transfers capability"
                                                          : "\n") != std::string::npos,
                   name == "cp2112" || name == "i2c-stub")

@@ -9,9 +9,8 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <fstream>
 
+#include "i2c/buses.h"
 #include "i2c/i2c.h"
 
 namespace i2c {
@@ -32,39 +31,6 @@ bool WaitForLock(int fd, std::chrono::milliseconds wait_limit) {
         locked = TryLock(fd);
     }
     return locked;
-}
-
-// The number N of a node named i2c-N; -1 for another name.
-long BusNumber(const std::string& node) {
-    const std::size_t dash = node.rfind("i2c-");
-    if (dash == std::string::npos || node.find('/', dash) != std::string::npos) {
-        return -1;
-    }
-    const std::string digits = node.substr(dash + 4);
-    if (digits.empty() || digits.size() > 6 ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return -1;
-    }
-    return std::stol(digits);
-}
-
-// The driver bound to the device at addr on node's adapter, as its uevent
-// in sysfs names it; empty when that cannot be told.
-std::string DriverAt(const std::string& node, std::uint8_t addr) {
-    const long bus = BusNumber(node);
-    if (bus < 0) {
-        return "";
-    }
-    char path[64];
-    std::snprintf(path, sizeof path, "/sys/bus/i2c/devices/%ld-%04x/uevent", bus, addr);
-    std::ifstream uevent(path);
-    std::string line;
-    while (std::getline(uevent, line)) {
-        if (line.rfind("DRIVER=", 0) == 0) {
-            return line.substr(7);
-        }
-    }
-    return "";
 }
 
 }  // namespace

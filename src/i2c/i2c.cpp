@@ -18,7 +18,6 @@
 namespace {
 
 using common::UniqueFd;
-using i2c::ShapeRow;
 using i2c::TransferResult;
 using i2c::TransferStatus;
 
@@ -52,15 +51,18 @@ const RunAdapter& Adapter(int fd) {
     return run;
 }
 
-bool Offers(unsigned long funcs, unsigned long needs) { return needs != 0 && (funcs & needs) == needs; }
+bool Offers(unsigned long funcs, unsigned long needs) {
+    return needs != 0 && (funcs & needs) == needs;
+}
 
 // The index of the first shape from first on whose reads (or writes) funcs
 // offers; Shapes().size() when none.
 std::size_t Pick(unsigned long funcs, std::size_t first, bool write) {
     const auto& rows = i2c::Shapes();
     std::size_t i = first;
-    while (i < rows.size() && !(write ? rows[i].write != nullptr && Offers(funcs, rows[i].write_needs)
-                                      : Offers(funcs, rows[i].read_needs))) {
+    while (i < rows.size() &&
+           !(write ? rows[i].write != nullptr && Offers(funcs, rows[i].write_needs)
+                   : Offers(funcs, rows[i].read_needs))) {
         ++i;
     }
     return i;
@@ -158,9 +160,8 @@ TransferResult RegisterRead(std::uint8_t addr, std::uint8_t reg, std::uint8_t* b
     if (!fd.IsOpen()) {
         return result;
     }
-    return InRunShape(fd.Get(), false, [&](const ShapeRow& row) {
-        return row.read(fd.Get(), addr, reg, buf, len);
-    });
+    return InRunShape(fd.Get(), false,
+                      [&](const ShapeRow& row) { return row.read(fd.Get(), addr, reg, buf, len); });
 }
 
 TransferResult RegisterWrite(std::uint8_t addr, std::uint8_t reg, const std::uint8_t* data,

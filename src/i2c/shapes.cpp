@@ -78,8 +78,8 @@ TransferResult BlockRead(int fd, std::uint8_t addr, std::uint8_t reg, std::uint8
     i2c_smbus_data data{};
     const bool one = len == 1;
     data.block[0] = static_cast<std::uint8_t>(len);
-    const TransferResult result = Command(fd, addr, I2C_SMBUS_READ, reg,
-                                          one ? I2C_SMBUS_BYTE_DATA : I2C_SMBUS_I2C_BLOCK_DATA, &data);
+    const TransferResult result = Command(
+        fd, addr, I2C_SMBUS_READ, reg, one ? I2C_SMBUS_BYTE_DATA : I2C_SMBUS_I2C_BLOCK_DATA, &data);
     if (result.Ok()) {
         std::memcpy(buf, one ? &data.byte : &data.block[1], static_cast<std::size_t>(len));
     }
@@ -113,9 +113,9 @@ TransferResult ByteReads(int fd, std::uint8_t addr, std::uint8_t reg, std::uint8
     }
     for (int i = 0; i < len; ++i) {
         i2c_smbus_data data{};
-        const TransferResult result = Command(fd, addr, I2C_SMBUS_READ,
-                                              static_cast<std::uint8_t>(reg + i),
-                                              I2C_SMBUS_BYTE_DATA, &data);
+        const TransferResult result =
+            Command(fd, addr, I2C_SMBUS_READ, static_cast<std::uint8_t>(reg + i),
+                    I2C_SMBUS_BYTE_DATA, &data);
         if (!result.Ok()) {
             return result;
         }

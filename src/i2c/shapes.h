@@ -12,8 +12,8 @@
 
 namespace i2c {
 
-using ShapeRead = TransferResult (*)(int fd, std::uint8_t addr, std::uint8_t reg,
-                                     std::uint8_t* buf, int len);
+using ShapeRead = TransferResult (*)(int fd, std::uint8_t addr, std::uint8_t reg, std::uint8_t* buf,
+                                     int len);
 using ShapeWrite = TransferResult (*)(int fd, std::uint8_t addr, std::uint8_t reg,
                                       const std::uint8_t* data, int len);
 
