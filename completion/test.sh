@@ -76,7 +76,7 @@ cases=(
     "gpakcfg -c |0 1 2 3 4 5 6 7 8 9 a b c d e f"
     "gpakcfg --new-code 1|1"
     "gpakcfg --sk|--skip-identical"
-    "gpakcfg -q --l|--log"
+    "gpakcfg -q --l|--list-buses --log"
     "gpakcfg --s|--save --scan --set --skip-identical"
     "gpakcfg -w b|board.hex"
     "gpakcfg -t nvm --verify |board.hex chip.state my\\ notes.txt saved"

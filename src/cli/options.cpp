@@ -121,6 +121,18 @@ const std::vector<Option>& Table() {
              d.settings.action = Action::kScan;
              return std::string();
          }},
+        {nullptr, "--list-buses", nullptr,
+         "--list-buses lists the I2C buses, what they offer and whether they program.",
+         [](Draft& d, const std::string&) {
+             d.settings.action = Action::kListBuses;
+             return std::string();
+         }},
+        {nullptr, "--force", nullptr,
+         "--force sends to the chip's addresses even where a kernel driver owns one.",
+         [](Draft& d, const std::string&) {
+             d.settings.force = true;
+             return std::string();
+         }},
         {nullptr, "--set", "ADDR=HEX",
          "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
          [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/adapter.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -24,10 +25,7 @@ void PrintOpenHint(const std::string& node, int error) {
                          node.c_str());
             break;
         case ENOENT:
-            std::fprintf(stderr,
-                         "gpakcfg: %s: no such bus: enable I2C (sudo raspi-config nonint do_i2c "
-                         "0, or dtparam=i2c_arm=on in config.txt) or choose the bus with --bus\n",
-                         node.c_str());
+            SayNoSuchBus(node);
             break;
         default:
             std::fprintf(stderr, "gpakcfg: %s: cannot be opened; nothing was sent to the chip\n",

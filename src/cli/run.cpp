@@ -2,6 +2,7 @@
 // the verify run, and the read-back section that every run ends with.
 #include <cstdio>
 
+#include "cli/adapter.h"
 #include "cli/chips.h"
 #include "cli/cli.h"
 #include "cli/log_file.h"
@@ -29,7 +30,12 @@ struct Reading {
 Reading ReadAndSave(const cli::Settings& settings, ConfigImage& image) {
     const i2c::BusLock bus = cli::TakeBus(DevicePath());
     Reading reading;
-    reading.complete = ReadBack(settings, bus.Ready(), image);
+    reading.complete =
+        ReadBack(settings,
+                 bus.Ready() && cli::AddressesFree(DevicePath(), bus,
+                                                   cli::ChipAddresses(settings, false),
+                                                   settings.force),
+                 image);
     if (settings.save_file) {
         reading.saved = SaveRun(settings, reading.complete, image) == kExitOk;
     }
@@ -82,6 +88,9 @@ int Run(int argc, char* argv[]) {
     }
     if (settings.action == cli::Action::kVersion) {
         return kExitOk;
+    }
+    if (settings.action == cli::Action::kListBuses) {
+        return cli::ListBusesRun(stdout);
     }
     const bool scan = settings.action == cli::Action::kScan;
     if (settings.type == kConfigUnset && !scan) {

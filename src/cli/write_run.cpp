@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/adapter.h"
 #include "cli/chips.h"
 #include "cli/cli.h"
 #include "cli/interruption.h"
@@ -92,7 +93,10 @@ int WriteRun(const cli::Settings& settings) {
     // before the chip is known to answer where it is written, alone.
     cli::Record().action = "write";
     const i2c::BusLock bus = cli::TakeBus(DevicePath());
-    if (!bus.Ready() || !cli::ChipReady(settings)) {
+    if (!bus.Ready() || !cli::CanProgramThrough(DevicePath(), bus) ||
+        !cli::AddressesFree(DevicePath(), bus, cli::ChipAddresses(settings, true),
+                            settings.force) ||
+        !cli::ChipReady(settings)) {
         return kExitFailed;
     }
     ConfigImage sent = image;
