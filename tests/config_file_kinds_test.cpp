@@ -81,7 +81,7 @@ TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) 
         std::string message;
         std::optional<ConfigImage> image;  // what the converted file gives
     };
-    const std::string a = dir.Path("a."), quoted_board = "'" + dir.Path("my board.");
+    const std::string a = dir.Path("a."), quoted_board = "'" + dir.Path("my board'\\''s.");
     const Case cases[] = {
         {"a.s19", "a.hex", by_srec_cat("-motorola", Join(srec)), 1,
          kSRecords + srec_cat(a + "s19", "-motorola", a + "hex"), CountingImage()},
@@ -91,7 +91,7 @@ TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) 
              Join({SRec('3', 0, Counting(0, 16)), SRec('7', 0, {})}, "\r\n"),
          3, kSRecords + srec_cat(dir.Path("b.hex"), "-motorola", dir.Path("b-intel.hex")),
          CountingImage(16)},
-        {"my board.s19", "my board.hex", Join(srec), 1,
+        {"my board's.s19", "my board's.hex", Join(srec), 1,
          kSRecords + srec_cat(quoted_board + "s19'", "-motorola", quoted_board + "hex'"),
          CountingImage()},
         {"a.bin", "a.hex", by_srec_cat("-binary", counting_bytes), 1,

@@ -19,6 +19,7 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
     const std::string no_chip =
         "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
     const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
+    const std::string quoted = bench.Write("board's.hex", ReadFile(kExample));
     struct Case {
         Strings board;
         Strings args;
@@ -34,12 +35,13 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
          {"-t", "reg", "-w", kExample},
          no_chip + "nothing was written" + scan,
          {"0x08 W 00 NACK", "0x00 W 00 NACK"}},
+        // The file's name as one word of the command (a ' in it quoted).
         {{"--chip", "0"},
-         {"-t", "nvm", "-w", kExample, "--no-verify"},
+         {"-t", "nvm", "-w", quoted, "--no-verify"},
          no_chip + "nothing was erased or written" + scan +
              "gpakcfg: /dev/i2c-1: a chip answers at 0x00, control code 0, as one does whose NVM "
-             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w " +
-             kExample + " programs it and gives it control code 1\n",
+             "is erased: gpakcfg -t nvm -c 0 --new-code 1 -w '" +
+             bench.Path("board'\\''s.hex") + "' programs it and gives it control code 1\n",
          {"0x08 W 00 NACK", "0x00 W 00; 0x00 R 1 ACK"}},
         {{"--chip", "3:0"},
          {"-t", "eeprom", "-c", "5", "--bus", "3", "-w", kExample},

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "cli/report.h"
+#include "cli/runs/bus.h"
 #include "i2c/bus_lock.h"
 #include "run_command.h"
 #include "sim_fixture.h"
@@ -172,7 +172,7 @@ protected:
 
 TEST_F(BusLockTest, ANodeThatIsNoAdapterIsSaidSo) {
     testing::internal::CaptureStderr();
-    const i2c::BusLock lock = cli::TakeBus("/dev/null", std::chrono::seconds(1));
+    const i2c::BusLock lock = cli::runs::TakeBus("/dev/null", std::chrono::seconds(1));
     // (qemu-user answers the request itself, with ENOSYS.)
     EXPECT_EQ(testing::internal::GetCapturedStderr().find(
                   "gpakcfg: /dev/null is not an I2C adapter (I2C_FUNCS: "),
@@ -186,7 +186,7 @@ TEST_F(BusLockTest, ASecondHolderWaitsThenGivesUp) {
     ASSERT_TRUE(first.Ready());
     testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
-    const i2c::BusLock second = cli::TakeBus("/dev/i2c-1", std::chrono::milliseconds(300));
+    const i2c::BusLock second = cli::runs::TakeBus("/dev/i2c-1", std::chrono::milliseconds(300));
     const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "gpakcfg: /dev/i2c-1 is in use by another gpakcfg run; waiting up to 1 s\n"

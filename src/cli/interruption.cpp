@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "cli/output.h"
+#include "cli/say.h"
 #include "common/terminating_signals.h"
 
 namespace cli {
@@ -174,9 +175,7 @@ void EndIfInterrupted(const char* outcome, int status) {
     if (number == 0) {
         return;
     }
-    Text name;
-    name.AddSignalName(number);
-    std::fprintf(stderr, "gpakcfg: ended by %s: %s\n", name.Get(), outcome);
+    Say("ended by %s: %s", SignalName(number).c_str(), outcome);
     FinishOutput(status);
     std::fflush(nullptr);
     std::signal(number, SIG_DFL);

@@ -1,4 +1,4 @@
-#include "cli/cli.h"
+#include "cli/gpakcfg.h"
 #include "cli/output.h"
 
 int main(int argc, char* argv[]) {

@@ -3,8 +3,10 @@
 #include "cli/options.h"
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
+#include "cli/texts.h"
 #include "common/hex_digit.h"
 
 namespace cli {
@@ -55,7 +57,7 @@ std::string TakeCode(Draft& draft, const std::string& value) {
         return "CODE is one hex digit, 0 to f";
     }
     draft.settings.code = *code;
-    draft.code_given = true;
+    draft.settings.code_given = true;
     return "";
 }
 
@@ -77,97 +79,76 @@ std::string TakeBus(Draft& draft, const std::string& value) {
     return "";
 }
 
-std::string TakeUsage(Draft& draft, const std::string& /*value*/) {
-    draft.settings.action = Action::kUsage;
+std::string TakeByteSet(Draft& draft, const std::string& value) {
+    return AddByteSet(draft.settings.set_bytes, value);
+}
+
+std::string Ignore(Draft& /*draft*/, const std::string& /*value*/) { return ""; }
+
+// The value as a file name.
+template <std::optional<std::string> Settings::*file>
+std::string TakeFile(Draft& draft, const std::string& value) {
+    draft.settings.*file = value;
     return "";
 }
 
-// Built on first use, where a failure to allocate can be caught.
-const std::vector<Option>& Table() {
-    static const std::vector<Option> options = {
-        {"-t", nullptr, "TYPE", "-t is config type, TYPE is {reg|nvm|eeprom}.", TakeType},
-        {"-w", nullptr, "FILE", "-w is write operation, FILE is configration file path..",
-         [](Draft& d, const std::string& v) {
-             d.settings.write_file = v;
-             return std::string();
-         }},
-        {"-c", nullptr, "CODE", "-c control code, CODE is {0..f}. Default is 1.", TakeCode},
-        // Accepted for old scripts: its value is taken and has no effect.
-        {"-f", nullptr, "ARG", nullptr, [](Draft&, const std::string&) { return std::string(); }},
-        {nullptr, "--no-verify", nullptr,
-         "--no-verify skips comparing the memory with FILE after -w.",
-         [](Draft& d, const std::string&) {
-             d.settings.verify = false;
-             return std::string();
-         }},
-        {nullptr, "--verify", "FILE",
-         "--verify FILE compares the memory with FILE, writing nothing.",
-         [](Draft& d, const std::string& v) {
-             d.settings.verify_file = v;
-             return std::string();
-         }},
-        {nullptr, "--save", "FILE",
-         "--save FILE writes the memory read back to FILE as a hex record file.",
-         [](Draft& d, const std::string& v) {
-             d.settings.save_file = v;
-             return std::string();
-         }},
-        {nullptr, "--new-code", "N",
-         "--new-code N gives the chip control code N (0..f) with -t nvm -w FILE.", TakeNewCode},
-        {nullptr, "--bus", "N|PATH", "--bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.",
-         TakeBus},
-        {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
-         [](Draft& d, const std::string&) {
-             d.settings.action = Action::kScan;
-             return std::string();
-         }},
-        {nullptr, "--list-buses", nullptr,
-         "--list-buses lists the I2C buses, what they offer and whether they program.",
-         [](Draft& d, const std::string&) {
-             d.settings.action = Action::kListBuses;
-             return std::string();
-         }},
-        {nullptr, "--force", nullptr,
-         "--force sends to the chip's addresses even where a kernel driver owns one.",
-         [](Draft& d, const std::string&) {
-             d.settings.force = true;
-             return std::string();
-         }},
-        {nullptr, "--set", "ADDR=HEX",
-         "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).",
-         [](Draft& d, const std::string& v) { return AddByteSet(d.settings.set_bytes, v); }},
-        {nullptr, "--skip-identical", nullptr,
-         "--skip-identical neither erases nor writes a memory that holds FILE.",
-         [](Draft& d, const std::string&) {
-             d.settings.skip_identical = true;
-             return std::string();
-         }},
-        {nullptr, "--log", "FILE", "--log FILE appends a line of JSON about the run to FILE.",
-         [](Draft& d, const std::string& v) {
-             d.settings.log_file = v;
-             return std::string();
-         }},
-        // Looked for before the parse (quiet.cpp), so that it holds for a
-        // command line that is refused too.
-        {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.",
-         [](Draft&, const std::string&) { return std::string(); }},
-        {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
-         TakeUsage},
-        {nullptr, "--version", nullptr, nullptr,
-         [](Draft& d, const std::string&) {
-             d.settings.action = Action::kVersion;
-             return std::string();
-         }},
-    };
-    return options;
+// An option without a value that sets what it names to to.
+template <typename T, T Settings::*what, T to>
+std::string Set(Draft& draft, const std::string& /*value*/) {
+    draft.settings.*what = to;
+    return "";
 }
+
+const Option kOptions[] = {
+    {"-t", nullptr, "TYPE", texts::kUsageType, TakeType},
+    {"-w", nullptr, "FILE", texts::kUsageWrite, TakeFile<&Settings::write_file>},
+    {"-c", nullptr, "CODE", texts::kUsageCode, TakeCode},
+    // Accepted for old scripts: its value is taken and has no effect.
+    {"-f", nullptr, "ARG", nullptr, Ignore},
+    {nullptr, "--no-verify", nullptr, "--no-verify skips comparing the memory with FILE after -w.",
+     Set<bool, &Settings::verify, false>},
+    {nullptr, "--verify", "FILE", "--verify FILE compares the memory with FILE, writing nothing.",
+     TakeFile<&Settings::verify_file>},
+    {nullptr, "--save", "FILE",
+     "--save FILE writes the memory read back to FILE as a hex record file.",
+     TakeFile<&Settings::save_file>},
+    {nullptr, "--new-code", "N",
+     "--new-code N gives the chip control code N (0..f) with -t nvm -w FILE.", TakeNewCode},
+    {nullptr, "--bus", "N|PATH", "--bus N|PATH uses /dev/i2c-N or PATH instead of /dev/i2c-1.",
+     TakeBus},
+    {nullptr, "--scan", nullptr, "--scan lists the chips on the bus, writing nothing.",
+     Set<Action, &Settings::action, Action::kScan>},
+    {nullptr, "--list-buses", nullptr,
+     "--list-buses lists the I2C buses, what they offer and whether they program.",
+     Set<Action, &Settings::action, Action::kListBuses>},
+    {nullptr, "--force", nullptr,
+     "--force sends to the chip's addresses even where a kernel driver owns one.",
+     Set<bool, &Settings::force, true>},
+    {nullptr, "--set", "ADDR=HEX",
+     "--set ADDR=HEX puts the bytes HEX into FILE from ADDR on (repeatable).", TakeByteSet},
+    {nullptr, "--skip-identical", nullptr,
+     "--skip-identical neither erases nor writes a memory that holds FILE.",
+     Set<bool, &Settings::skip_identical, true>},
+    {nullptr, "--log", "FILE", "--log FILE appends a line of JSON about the run to FILE.",
+     TakeFile<&Settings::log_file>},
+    // Looked for before the parse (GivenBeforeEnd), so that it holds for
+    // a command line that is refused too.
+    {"-q", "--quiet", nullptr, "-q, --quiet prints nothing on standard output.", Ignore},
+    {"-h", "--help", nullptr, "-h, --help prints this usage; --version prints the version.",
+     Set<Action, &Settings::action, Action::kUsage>},
+    {nullptr, "--version", nullptr, nullptr, Set<Action, &Settings::action, Action::kVersion>},
+};
 
 }  // namespace
 
-const std::vector<Option>& OptionTable() { return Table(); }
+const std::vector<Option>& OptionTable() {
+    // Built on first use, where a failure to allocate can be caught.
+    static const std::vector<Option> options(std::begin(kOptions), std::end(kOptions));
+    return options;
+}
 
 const Option* FindOption(std::string_view spelling) {
-    for (const Option& option : Table()) {
+    for (const Option& option : kOptions) {
         if ((option.short_name != nullptr && spelling == option.short_name) ||
             (option.long_name != nullptr && spelling == option.long_name)) {
             return &option;
@@ -176,11 +157,19 @@ const Option* FindOption(std::string_view spelling) {
     return nullptr;
 }
 
-bool AsksForUsage(const Option& option) { return option.take == TakeUsage; }
+bool GivenBeforeEnd(int argc, char* argv[], std::string_view spelling) {
+    const Option* wanted = FindOption(spelling);
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (FindOption(argv[i]) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void PrintUsage(const char* program) {
-    std::printf("Usage: %s [-t TYPE] [-w FILE] [-c CODE] \n", program);
-    for (const Option& option : Table()) {
+    std::printf(texts::kSynopsis, program);
+    for (const Option& option : kOptions) {
         if (option.usage != nullptr) {
             std::printf(" %s\n", option.usage);
         }

@@ -2,7 +2,8 @@
 // spellings, its value, its line in the usage and the function that takes
 // its value into the settings. The parser (settings.cpp), the usage and
 // the test that holds gpakcfg(1) against the table all read it, so a new
-// option is one row here and its entry in the manual page.
+// option is one row here, its entry in the manual page and, when it does
+// not go with some others, a row in together.cpp.
 #pragma once
 
 #include <string>
@@ -16,8 +17,7 @@ namespace cli {
 // What the command line has said so far.
 struct Draft {
     Settings settings;
-    std::string bad_type;     // the first -t of another letter, checked at the end
-    bool code_given = false;  // -c was given
+    std::string bad_type;  // the first -t of another letter, checked at the end
 };
 
 struct Option {
@@ -39,8 +39,10 @@ const std::vector<Option>& OptionTable();
 // The option spelt exactly so ("-t", "--save"), or nullptr.
 const Option* FindOption(std::string_view spelling);
 
-// -h and --help: given anywhere before "--", the usage and nothing else.
-bool AsksForUsage(const Option& option);
+// Whether the option spelt so (in any of its spellings) stands anywhere
+// before "--": -h and -q are looked for so, and hold for a command line
+// that is refused too.
+bool GivenBeforeEnd(int argc, char* argv[], std::string_view spelling);
 
 // The usage: the synopsis with program, then each option's line.
 void PrintUsage(const char* program);

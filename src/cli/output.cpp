@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli.h"
 #include "cli/interruption.h"
+#include "cli/say.h"
+#include "cli/status.h"
+#include "cli/texts.h"
 
 namespace cli {
 
@@ -41,6 +43,17 @@ ssize_t WriteOut(void* /*cookie*/, const char* buf, std::size_t size) {
     return static_cast<ssize_t>(done);
 }
 
+ssize_t Drop(void* /*cookie*/, const char* /*buf*/, std::size_t size) {
+    return static_cast<ssize_t>(size);
+}
+
+// A stream that gives what is written to it to write.
+std::FILE* WrittenBy(cookie_write_function_t* write) {
+    cookie_io_functions_t functions{};
+    functions.write = write;
+    return fopencookie(nullptr, "w", functions);
+}
+
 }  // namespace
 
 void PrepareStandardStreams() {
@@ -56,9 +69,7 @@ void PrepareStandardStreams() {
         }
     }
     TakeFileSizeLimitAsWriteError();
-    cookie_io_functions_t functions{};
-    functions.write = WriteOut;
-    if (std::FILE* out = fopencookie(nullptr, "w", functions)) {
+    if (std::FILE* out = WrittenBy(WriteOut)) {
         stdout = out;  // a plain variable in the GNU C library
     }
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
@@ -70,11 +81,45 @@ int FinishOutput(int status) {
         return status;
     }
     const int error = g_write_error != 0 ? g_write_error : errno;
-    std::fprintf(stderr, "gpakcfg: write error: %s\n",
-                 error != 0 ? std::strerror(error) : "standard output");
+    if (error != 0) {
+        SayErrno(error, "write error");
+    } else {
+        Say("write error: standard output");
+    }
     std::clearerr(stdout);
     g_write_error = 0;
     return status == kExitOk ? kExitFailed : status;
+}
+
+QuietOutput::QuietOutput(bool quiet) {
+    std::FILE* nowhere = quiet ? WrittenBy(Drop) : nullptr;
+    if (nowhere == nullptr) {
+        return;  // not quiet, or out of memory: the run is as loud as without -q
+    }
+    std::fflush(stdout);
+    saved_ = stdout;
+    stdout = nowhere;  // a plain variable in the GNU C library
+}
+
+QuietOutput::~QuietOutput() {
+    if (saved_ != nullptr) {
+        std::fclose(stdout);
+        stdout = saved_;
+    }
+}
+
+void PrintHeading(const char* heading) { std::printf("%s\n%s\n", heading, texts::kRule); }
+
+void DumpData(const ConfigImage& image) {
+    std::printf("Page |  0 1 2 3 4 5 6 7 8 9 A B C D E F\n");
+    std::printf("-----+---------------------------------\n");
+    for (int row = 0; row < kPageCount; ++row) {
+        std::printf("0x%02X | ", row);
+        for (std::size_t col = 0; col < kPageSize; ++col) {
+            std::printf("%02x", image[PageOffset(row) + col]);
+        }
+        std::printf("\n");
+    }
 }
 
 }  // namespace cli

@@ -1,6 +1,13 @@
 // The run's standard streams: descriptors 0 to 2 always open, standard
-// output line-buffered and its write errors counted.
+// output line-buffered and its write errors counted, or (-q, --quiet)
+// going nowhere, for scripts that keep the exit status, standard error
+// and the --log line. The only place that replaces stdout. What every run
+// prints on it: the section headings and the hex table of an image.
 #pragma once
+
+#include <cstdio>
+
+#include "chip/chip.h"
 
 namespace cli {
 
@@ -16,5 +23,26 @@ void PrepareStandardStreams();
 // failed, says "gpakcfg: write error: ..." on standard error. Returns the
 // run's status, 1 in place of 0 after a write error.
 int FinishOutput(int status);
+
+// While it lives, when quiet, standard output goes nowhere: every line of
+// the run, the chip operations' page lines among them, is dropped before
+// it reaches descriptor 1, which is never written, so there is nothing to
+// fail either. Standard output is the stream it was before again after.
+class QuietOutput {
+public:
+    explicit QuietOutput(bool quiet);
+    ~QuietOutput();
+    QuietOutput(const QuietOutput&) = delete;
+    QuietOutput& operator=(const QuietOutput&) = delete;
+
+private:
+    std::FILE* saved_ = nullptr;  // standard output while quiet; nullptr: not quiet
+};
+
+// Prints image as a 16 x 16 hex table, one row per page.
+void DumpData(const ConfigImage& image);
+
+// Prints a section heading and the rule line under it.
+void PrintHeading(const char* heading);
 
 }  // namespace cli

@@ -5,14 +5,12 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/settings.h"
 #include "common/hex_digit.h"
 
 namespace cli {
 
 namespace {
 
-constexpr std::size_t kControlCodeByte = 0xCA;
 constexpr std::size_t kImageSize = std::tuple_size_v<ConfigImage>;
 
 std::string_view WithoutPrefix(std::string_view digits) {
@@ -38,8 +36,6 @@ std::optional<std::vector<std::uint8_t>> HexBytes(std::string_view digits) {
     }
     return bytes;
 }
-
-std::size_t End(const ByteSet& set) { return set.addr + set.bytes.size(); }
 
 // One or two hex digits, 0x before them allowed; -1 for anything else.
 int ParseAddr(std::string_view text) {
@@ -68,39 +64,13 @@ std::string AddByteSet(std::vector<ByteSet>& sets, const std::string& text) {
         return "HEX is an even number of hex digits, 1 to 256 bytes";
     }
     ByteSet set{static_cast<std::uint8_t>(addr), *bytes, text};
-    if (End(set) > kImageSize) {
+    if (set.End() > kImageSize) {
         char refusal[64];
         std::snprintf(refusal, sizeof refusal, "%zu bytes from 0x%02X run past 0xFF",
                       set.bytes.size(), set.addr);
         return refusal;
     }
     sets.push_back(std::move(set));
-    return "";
-}
-
-std::string ByteSetsRefusal(const Settings& settings) {
-    const std::vector<ByteSet>& sets = settings.set_bytes;
-    if (!sets.empty() && !settings.write_file && !settings.verify_file) {
-        return "--set: only with -w or --verify, whose file it changes";
-    }
-    for (auto later = sets.begin(); later != sets.end(); ++later) {
-        const auto overlapped = std::find_if(sets.begin(), later, [&later](const ByteSet& set) {
-            return later->addr < End(set) && set.addr < End(*later);
-        });
-        if (overlapped != later) {
-            return "--set " + later->text + ": overlaps --set " + overlapped->text;
-        }
-    }
-    if (settings.type != kConfigReg && settings.type != kConfigNvm) {
-        return "";
-    }
-    for (const ByteSet& set : sets) {
-        if (set.addr <= kControlCodeByte && kControlCodeByte < End(set)) {
-            return "--set " + set.text + ": touches byte 0xCA, whose low nibble is the control " +
-                   "code of the chip on " + (settings.type == kConfigReg ? "reg" : "nvm") +
-                   ": give the code with -c";
-        }
-    }
     return "";
 }
 

@@ -10,24 +10,21 @@
 
 namespace cli {
 
-struct Settings;
-
 struct ByteSet {
     std::uint8_t addr = 0;            // where the first byte goes
     std::vector<std::uint8_t> bytes;  // 1 to 256, not past 0xFF
     std::string text;                 // ADDR=HEX as given
+
+    // Just past the last byte.
+    [[nodiscard]] std::size_t End() const { return addr + bytes.size(); }
 };
 
-// Takes one ADDR=HEX into sets: ADDR is one or two hex digits, 0x before
+// Takes one ADDR=HEX into sets (the rules of --set with other options are
+// in together.cpp): ADDR is one or two hex digits, 0x before
 // them allowed; HEX an even number of hex digits (0x before them allowed),
 // 1 to 256 bytes that end at 0xFF at the latest. Returns why it is
 // refused, or "" when taken.
 std::string AddByteSet(std::vector<ByteSet>& sets, const std::string& text);
-
-// Why the --set values cannot go with the rest of the command line, or "":
-// they need -w or --verify, must not overlap, and keep off byte 0xCA of
-// the registers and the NVM, whose low nibble the control code fills.
-std::string ByteSetsRefusal(const Settings& settings);
 
 // Puts each set's bytes into image.
 void ApplyByteSets(const std::vector<ByteSet>& sets, ConfigImage& image);

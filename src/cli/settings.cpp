@@ -1,52 +1,17 @@
 // The command line read into the settings of a run, option by option as
-// the option table (options.cpp) says, then the checks of options together.
+// the option table (options.cpp) says, then the rules of options together
+// (together.cpp).
 #include "cli/settings.h"
 
-#include <cstring>
 #include <optional>
 
-#include "cli/chips.h"
 #include "cli/options.h"
+#include "cli/together.h"
 #include "i2c/i2c.h"
 
 namespace cli {
 
 namespace {
-
-bool AsksForHelp(int argc, char* argv[]) {
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        const Option* option = FindOption(argv[i]);
-        if (option != nullptr && AsksForUsage(*option)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Options that cannot go together, in the order they are checked.
-struct Conflict {
-    bool (*applies)(const Settings& settings);
-    const char* refusal;
-};
-
-const Conflict kConflicts[] = {
-    {[](const Settings& s) { return s.write_file && s.verify_file; },
-     "--verify: not with -w, whose run compares by itself"},
-    {[](const Settings& s) { return s.verify_file && !s.verify; },
-     "--no-verify: not with --verify"},
-    {[](const Settings& s) { return s.verify_file && s.type == kConfigReg; },
-     "--verify: the registers hold live bits, so they are never compared"},
-    {[](const Settings& s) { return s.new_code && s.verify_file; },
-     "--new-code: not with --verify, which writes nothing"},
-    {[](const Settings& s) { return s.new_code && s.type != kConfigNvm && s.type != kConfigUnset; },
-     "--new-code: only with -t nvm: the chip takes its code from byte 0xCA of its NVM"},
-    {[](const Settings& s) { return s.new_code && s.type == kConfigNvm && !s.write_file; },
-     "--new-code: only with -w FILE, which programs the NVM with the new code"},
-    {[](const Settings& s) { return s.skip_identical && !s.write_file; },
-     "--skip-identical: only with -w"},
-    {[](const Settings& s) { return s.skip_identical && s.type == kConfigReg; },
-     "--skip-identical: the registers hold live bits, so they are always written"},
-};
 
 // The parse of one command line, argument by argument.
 class Parser {
@@ -121,21 +86,12 @@ private:
         if (!draft_.bad_type.empty() && s.type != kConfigUnset) {
             Refuse("-t " + draft_.bad_type + ": TYPE is reg, nvm or eeprom");
         }
-        for (const Conflict& conflict : kConflicts) {
-            if (conflict.applies(s)) {
-                Refuse(conflict.refusal);
-            }
-        }
-        const std::string scan = ScanConflict(draft_);
-        if (!scan.empty()) {
-            Refuse(scan);
-        }
-        Refuse(ByteSetsRefusal(s));
+        Refuse(Refusal(Stage::kCommandLine, s));
     }
 
     // The first refusal is the one said.
     void Refuse(const std::string& error) {
-        if (error_.empty()) {
+        if (error_.empty() && !error.empty()) {
             error_ = error;
         }
     }
@@ -151,7 +107,7 @@ private:
 }  // namespace
 
 ParsedSettings ParseSettings(int argc, char* argv[]) {
-    if (argc <= 1 || AsksForHelp(argc, argv)) {
+    if (argc <= 1 || GivenBeforeEnd(argc, argv, "--help")) {
         ParsedSettings usage;
         usage.settings.action = Action::kUsage;
         return usage;

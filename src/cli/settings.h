@@ -24,6 +24,7 @@ struct Settings {
     Action action = Action::kRun;
     ConfigType type = kConfigUnset;
     std::uint8_t code = 1;
+    bool code_given = false;                 // -c was given (--scan refuses it)
     std::optional<std::string> write_file;   // -w: program the memory from it
     std::optional<std::string> verify_file;  // --verify: compare the memory with it
     std::optional<std::string> save_file;    // --save: write the read-back to it

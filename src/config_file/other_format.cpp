@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/hex_digit.h"
+#include "common/text.h"
 #include "config_file/line_reader.h"
 
 namespace hexfile {
@@ -51,28 +52,6 @@ bool StartsAsRecord(std::string_view line) {
     return true;
 }
 
-// The length of the UTF-8 sequence at the start of text, 0 if there is none.
-std::size_t Utf8Length(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    }
-    if (length == 0 || text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
 // Where line holds its first byte that no text file holds: NUL or another
 // control character (tab, vertical tab and form feed are text), or a byte
 // that is no part of UTF-8 (as 0xFF, the byte of erased memory).
@@ -80,7 +59,7 @@ std::size_t FirstNonText(std::string_view line) {
     for (std::size_t i = 0; i < line.size();) {
         const auto byte = static_cast<unsigned char>(line[i]);
         if (byte >= 0x80) {
-            const std::size_t length = Utf8Length(line.substr(i));
+            const std::size_t length = common::Utf8Length(line, i);
             if (length == 0) {
                 return i;
             }
@@ -111,45 +90,6 @@ const char* Utf16Mark(std::string_view text) {
     return nullptr;
 }
 
-bool IsShellSafe(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           std::string_view("_./+,:@-").find(c) != std::string_view::npos;
-}
-
-// word as one word of a POSIX shell command line: unchanged when it holds
-// no character a shell treats specially, else in single quotes, with
-// control characters as $'\ooo' (as ls shows such names); "./" before a
-// word that starts with '-', which a program would take for an option.
-std::string ShellWord(std::string_view word) {
-    if (word.empty()) {
-        return "''";
-    }
-    std::string quoted = word[0] == '-' ? "./" : "";
-    bool safe = true;
-    for (const char c : word) {
-        safe = safe && IsShellSafe(c);
-    }
-    if (safe) {
-        return quoted.append(word);
-    }
-    bool open = false;  // within single quotes
-    for (const char c : word) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "$'\\%03o'", byte);
-            quoted += open ? "'" : "";
-            quoted += escaped;
-            open = false;
-            continue;
-        }
-        quoted += open ? "" : "'";
-        quoted += c == '\'' ? "'\\''" : std::string(1, c);
-        open = true;
-    }
-    return open ? quoted + "'" : quoted;
-}
-
 // The converted file: path with the extension ".hex", or with suffix and
 // ".hex" where that is path itself, so the command never overwrites its input.
 std::string ConvertedName(const std::string& path, const char* suffix) {
@@ -175,7 +115,7 @@ Files FilesOf(const std::string& path, bool regular_file, const char* suffix) {
     if (!regular_file || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
         return {"-", "-"};
     }
-    return {ShellWord(path), ShellWord(ConvertedName(path, suffix))};
+    return {common::ShellWord(path), common::ShellWord(ConvertedName(path, suffix))};
 }
 
 // The srec_cat command that writes files.in, of format, as Intel HEX.

@@ -1,4 +1,4 @@
-#include "cli/adapter.h"
+#include "cli/runs/adapter.h"
 
 #include <linux/i2c.h>
 
@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include "chip/chip.h"
-#include "cli/cli.h"
+#include "cli/say.h"
+#include "cli/status.h"
 #include "i2c/buses.h"
 #include "i2c/i2c.h"
 
-namespace cli {
+namespace cli::runs {
 
 namespace {
 
@@ -104,9 +105,8 @@ bool CanProgramThrough(const std::string& node, const i2c::BusLock& bus) {
         lacks += std::string(lacks.empty() ? "" : ", nor ") + WordsOf(lack.shape).writes + " (" +
                  BitNames(lack.missing) + ")";
     }
-    std::fprintf(stderr,
-                 "gpakcfg: %s: the adapter%s cannot program the chip: it offers neither %s; "
-                 "nothing was sent to the chip\n",
+    Say("%s: the adapter%s cannot program the chip: it offers neither %s; "
+                 "nothing was sent to the chip",
                  node.c_str(), NameInBrackets(node).c_str(), lacks.c_str());
     return false;
 }
@@ -123,14 +123,12 @@ bool AddressesFree(const std::string& node, const i2c::BusLock& bus,
     if (check.status == i2c::AddressCheck::Status::kOwned) {
         const std::string owner =
             check.driver.empty() ? "a kernel driver" : "the kernel driver " + check.driver;
-        std::fprintf(stderr,
-                     "gpakcfg: %s: 0x%02X belongs to %s (I2C_SLAVE: %s); nothing was sent to "
-                     "the chip; unbind the driver, or give --force to send past it\n",
+        Say("%s: 0x%02X belongs to %s (I2C_SLAVE: %s); nothing was sent to "
+                     "the chip; unbind the driver, or give --force to send past it",
                      node.c_str(), check.addr, owner.c_str(), std::strerror(check.error_number));
     } else {
-        std::fprintf(stderr,
-                     "gpakcfg: %s: 0x%02X cannot be addressed (I2C_SLAVE: %s); nothing was sent "
-                     "to the chip\n",
+        Say("%s: 0x%02X cannot be addressed (I2C_SLAVE: %s); nothing was sent "
+                     "to the chip",
                      node.c_str(), check.addr, std::strerror(check.error_number));
     }
     return false;
@@ -138,7 +136,7 @@ bool AddressesFree(const std::string& node, const i2c::BusLock& bus,
 
 void SayNoSuchBus(const std::string& node) {
     const bool pi = OnRaspberryPi();
-    std::fprintf(stderr, "gpakcfg: %s: no such bus: %s or choose the bus with --bus%s\n",
+    Say("%s: no such bus: %s or choose the bus with --bus%s",
                  node.c_str(), MissingBusAdvice(pi),
                  pi ? "" : " (gpakcfg --list-buses lists them)");
 }
@@ -146,7 +144,7 @@ void SayNoSuchBus(const std::string& node) {
 int ListBusesRun(std::FILE* out) {
     const std::vector<i2c::BusEntry> buses = i2c::ListBuses();
     if (buses.empty()) {
-        std::fprintf(stderr, "gpakcfg: no I2C bus: /dev has no i2c-N; %s\n",
+        Say("no I2C bus: /dev has no i2c-N; %s",
                      MissingBusAdvice(OnRaspberryPi()));
         return kExitFailed;
     }
@@ -159,7 +157,7 @@ int ListBusesRun(std::FILE* out) {
                      !asked ? "-" : offer.writes ? "yes" : "no",
                      bus.name.empty() ? "-" : bus.name.c_str());
         if (!asked) {
-            std::fprintf(stderr, "gpakcfg: %s: cannot be asked what it offers: %s\n",
+            Say("%s: cannot be asked what it offers: %s",
                          bus.node.c_str(), std::strerror(bus.error_number));
         }
     }
@@ -167,4 +165,4 @@ int ListBusesRun(std::FILE* out) {
     return kExitOk;
 }
 
-}  // namespace cli
+}  // namespace cli::runs

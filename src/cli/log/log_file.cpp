@@ -1,4 +1,4 @@
-#include "cli/log_file.h"
+#include "cli/log/log_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,20 +7,17 @@
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
-#include <utility>
 
 #include "common/unique_fd.h"
-#include "config_file/save.h"
 
-namespace cli {
+namespace cli::log {
 
 namespace {
 
 constexpr unsigned kI2cMajor = 89;  // the i2c-dev nodes' major number
 
 // Why the log cannot be the file st describes, or nullptr.
-const char* DeviceRefusal(const struct stat& st) {
+const char* RefusalOf(const struct stat& st) {
     if (S_ISBLK(st.st_mode)) {
         return "a block device, not a log file";
     }
@@ -32,28 +29,9 @@ const char* DeviceRefusal(const struct stat& st) {
 
 }  // namespace
 
-std::string LogRefusal(const Settings& settings) {
-    if (!settings.log_file) {
-        return "";
-    }
-    const std::string& log = *settings.log_file;
-    const std::pair<const char*, const std::optional<std::string>&> others[] = {
-        {"-w", settings.write_file},
-        {"--verify", settings.verify_file},
-        {"--save", settings.save_file},
-    };
-    for (const auto& [option, other] : others) {
-        if (other && hexfile::SameFile(log, *other)) {
-            return "--log " + log + ": the same file as " + option + " " + *other +
-                   ": the line would be appended to it; log to another file";
-        }
-    }
+const char* DeviceRefusal(const std::string& path) {
     struct stat st {};
-    const char* refusal = stat(log.c_str(), &st) == 0 ? DeviceRefusal(st) : nullptr;
-    if (log == settings.bus || refusal != nullptr) {
-        return "--log " + log + ": " + (refusal != nullptr ? refusal : "the bus, not a log file");
-    }
-    return "";
+    return stat(path.c_str(), &st) == 0 ? RefusalOf(st) : nullptr;
 }
 
 std::string AppendLine(const std::string& path, const std::string& line) {
@@ -66,7 +44,7 @@ std::string AppendLine(const std::string& path, const std::string& line) {
     if (fstat(fd.Get(), &st) != 0) {
         return std::strerror(errno);
     }
-    if (const char* refusal = DeviceRefusal(st)) {
+    if (const char* refusal = RefusalOf(st)) {
         return refusal;
     }
     const ssize_t written = write(fd.Get(), line.data(), line.size());
@@ -81,4 +59,4 @@ std::string AppendLine(const std::string& path, const std::string& line) {
     return fd.Reset() == 0 ? "" : std::strerror(errno);
 }
 
-}  // namespace cli
+}  // namespace cli::log

@@ -1,18 +1,16 @@
-#include "cli/run_log.h"
+#include "cli/log/record.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "cli/cli.h"
 #include "cli/interruption.h"
-#include "cli/json.h"
-#include "cli/log_file.h"
+#include "cli/log/json.h"
+#include "cli/log/log_file.h"
+#include "cli/say.h"
+#include "cli/status.h"
+#include "common/version.h"
 
-#ifndef GPAKCFG_VERSION
-#define GPAKCFG_VERSION "unknown"
-#endif
-
-namespace cli {
+namespace cli::log {
 
 namespace {
 
@@ -40,7 +38,7 @@ std::string Hex(const std::uint8_t* bytes, std::size_t size) {
     return hex;
 }
 
-void AddImage(json::Object& line, const char* key, const std::optional<ConfigImage>& image) {
+void AddImage(JsonObject& line, const char* key, const std::optional<ConfigImage>& image) {
     if (image) {
         line.String(key, Hex(image->data(), image->size()));
     } else {
@@ -52,7 +50,7 @@ std::string ByteSets(const std::vector<ByteSet>& sets) {
     std::string array = "[";
     for (const ByteSet& set : sets) {
         array += array.size() > 1 ? ", " : "";
-        array += json::Object()
+        array += JsonObject()
                      .Number("addr", set.addr)
                      .String("bytes", Hex(set.bytes.data(), set.bytes.size()))
                      .Text();
@@ -62,7 +60,7 @@ std::string ByteSets(const std::vector<ByteSet>& sets) {
 
 // The verify's result: whether read holds what was sent, how many bytes
 // differ and the first of them; nulls when nothing was compared.
-void AddVerify(json::Object& line, const RunRecord& record) {
+void AddVerify(JsonObject& line, const RunRecord& record) {
     if (!record.compared || !record.sent || !record.read) {
         line.Null("verified").Null("differing").Null("first_difference");
         return;
@@ -76,20 +74,14 @@ void AddVerify(json::Object& line, const RunRecord& record) {
 
 // nullptr for none: a scan needs no -t.
 const char* MemoryName(ConfigType type) {
-    switch (type) {
-        case kConfigReg:
-            return "reg";
-        case kConfigNvm:
-            return "nvm";
-        case kConfigEeprom:
-            return "eeprom";
-        default:
-            return nullptr;
-    }
+    return type == kConfigReg      ? "reg"
+           : type == kConfigNvm    ? "nvm"
+           : type == kConfigEeprom ? "eeprom"
+                                   : nullptr;
 }
 
 std::string FormatLine(const Settings& settings, const RunRecord& record, int status, int signal) {
-    json::Object line;
+    JsonObject line;
     line.String("time", UtcTime(record.started))
         .String("version", GPAKCFG_VERSION)
         .String("node", settings.bus)
@@ -115,29 +107,25 @@ std::string FormatLine(const Settings& settings, const RunRecord& record, int st
 
 }  // namespace
 
-RunRecord& Record() {
-    static RunRecord record;
+RunRecord RunRecord::Start() {
+    RunRecord record;
+    record.started = std::chrono::system_clock::now();
+    record.clock = std::chrono::steady_clock::now();
     return record;
 }
 
-void StartRecord() {
-    Record() = RunRecord();
-    Record().started = std::chrono::system_clock::now();
-    Record().clock = std::chrono::steady_clock::now();
+void RunRecord::SetReadBack(const ConfigImage& bytes, bool complete) {
+    read = bytes;
+    read_complete = complete;
 }
 
-void RecordReadBack(const ConfigImage& read, bool complete) {
-    Record().read = read;
-    Record().read_complete = complete;
+void RunRecord::SetSent(const ConfigImage& bytes, bool compared_with_read) {
+    sent = bytes;
+    compared = compared_with_read;
 }
 
-void RecordSent(const ConfigImage& sent, bool compared) {
-    Record().sent = sent;
-    Record().compared = compared;
-}
-
-int LogRun(const Settings& settings, int status, int signal) {
-    if (!settings.log_file || Record().action == nullptr) {
+int LogRun(const Settings& settings, const RunRecord& record, int status, int signal) {
+    if (!settings.log_file || record.action == nullptr) {
         return status;
     }
     // Standard output that could not be written fails the run: say so in the line too.
@@ -145,19 +133,18 @@ int LogRun(const Settings& settings, int status, int signal) {
         status = kExitFailed;
     }
     const std::string error =
-        AppendLine(*settings.log_file, FormatLine(settings, Record(), status, signal));
+        AppendLine(*settings.log_file, FormatLine(settings, record, status, signal));
     if (error.empty()) {
         return status;
     }
-    std::fprintf(stderr, "gpakcfg: %s: not logged: %s\n", settings.log_file->c_str(),
-                 error.c_str());
+    Say("%s: not logged: %s", settings.log_file->c_str(), error.c_str());
     return status == kExitOk ? kExitFailed : status;
 }
 
-void LogIfInterrupted(const Settings& settings, int status) {
+void LogIfInterrupted(const Settings& settings, const RunRecord& record, int status) {
     if (const int signal = CaughtSignal(); signal != 0) {
-        LogRun(settings, status, signal);
+        LogRun(settings, record, status, signal);
     }
 }
 
-}  // namespace cli
+}  // namespace cli::log

@@ -1,4 +1,4 @@
-// JSON text for the run log: strings escaped as JSON requires, and an
+// JSON text for the --log line: strings escaped as JSON requires, and an
 // object built one member at a time, in the order they are added.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace json {
+namespace cli::log {
 
 // text as a JSON string, quotes included. The quote, the backslash and
 // every control character are escaped; valid UTF-8 passes as it is. A byte
@@ -14,29 +14,29 @@ namespace json {
 // \udcXX, XX the byte: the escape of Python's "surrogateescape", so that
 // os.fsencode() of the decoded string gives the original bytes back, and
 // no valid text can be mistaken for it.
-std::string Quote(std::string_view text);
+std::string JsonString(std::string_view text);
 
-class Object {
+class JsonObject {
 public:
-    Object& String(std::string_view key, std::string_view value);
-    Object& Number(std::string_view key, long long value);
+    JsonObject& String(std::string_view key, std::string_view value);
+    JsonObject& Number(std::string_view key, long long value);
     // value with one digit after the point.
-    Object& Decimal(std::string_view key, double value);
-    Object& Bool(std::string_view key, bool value);
-    Object& Null(std::string_view key);
+    JsonObject& Decimal(std::string_view key, double value);
+    JsonObject& Bool(std::string_view key, bool value);
+    JsonObject& Null(std::string_view key);
     // value, or null when there is none.
-    Object& StringOrNull(std::string_view key, const char* value);
-    Object& NumberOrNull(std::string_view key, std::optional<long long> value);
+    JsonObject& StringOrNull(std::string_view key, const char* value);
+    JsonObject& NumberOrNull(std::string_view key, std::optional<long long> value);
     // value is JSON already: an array, an object.
-    Object& Raw(std::string_view key, std::string_view value);
+    JsonObject& Raw(std::string_view key, std::string_view value);
 
     // The object, on one line.
     [[nodiscard]] std::string Text() const { return text_ + "}"; }
 
 private:
-    Object& Key(std::string_view key);
+    JsonObject& Key(std::string_view key);
 
     std::string text_ = "{";
 };
 
-}  // namespace json
+}  // namespace cli::log

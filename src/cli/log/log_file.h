@@ -3,18 +3,16 @@
 
 #include <string>
 
-#include "cli/settings.h"
+namespace cli::log {
 
-namespace cli {
-
-// Why --log cannot name that file, or "": not the file of -w, --verify or
-// --save, nor the bus, nor a block device or an I2C adapter, where the
-// line would land in the data, the backup or on the bus.
-std::string LogRefusal(const Settings& settings);
+// Why no line may be appended to the file at path: "a block device" or "an
+// I2C adapter", where it would land in the data or on the bus; nullptr
+// when it may (also when there is no such file yet).
+const char* DeviceRefusal(const std::string& path);
 
 // Appends line to the file at path (created when missing) with one write,
 // so that the lines of runs that share the file never mix. Returns why it
 // could not, or "".
 std::string AppendLine(const std::string& path, const std::string& line);
 
-}  // namespace cli
+}  // namespace cli::log

@@ -12,7 +12,7 @@
 #include "cli/settings.h"
 #include "i2c/bus_lock.h"
 
-namespace cli {
+namespace cli::runs {
 
 // True when the adapter of bus has a transfer shape that writes; else
 // says what it lacks for each shape.
@@ -36,4 +36,4 @@ std::vector<std::uint8_t> ChipAddresses(const Settings& settings, bool programs)
 // name, on out. kExitOk when one is listed.
 int ListBusesRun(std::FILE* out);
 
-}  // namespace cli
+}  // namespace cli::runs
