@@ -98,7 +98,7 @@ std::string ListBusesWith(const Settings& s) {
         {"--no-verify", !s.verify},       {"--save", s.save_file.has_value()},
         {"--new-code", s.new_code.has_value()}, {"--set", !s.set_bytes.empty()},
         {"--skip-identical", s.skip_identical}, {"--log", s.log_file.has_value()},
-        {"--force", s.force},             {"--bus", s.bus != kDefaultDevice},
+        {"--force", s.force},             {"--bus", !s.bus.empty() && s.bus != kDefaultDevice},
     };
     for (const auto& [option, given] : others) {
         if (given) {
