@@ -1,7 +1,6 @@
-# cmake -DGPAKCFG=bin -DGPAKCFG_PAGE=gpakcfg.1 [-DGPAKSIM=bin -DGPAKSIM_PAGE=gpak-sim.1]
-#       -P options.cmake
-# Runs each program's help and fails when its page lacks an option named
-# there. In the page an option's dashes are written \-.
+# cmake -DGPAKSIM=bin -DGPAKSIM_PAGE=gpak-sim.1 -P options.cmake
+# Runs gpak-sim's help and fails when its page lacks an option named there.
+# In the page an option's dashes are written \-.
 set(missing)
 
 function(check_options program page pattern)
@@ -26,11 +25,8 @@ function(check_options program page pattern)
   set(missing ${missing} PARENT_SCOPE)
 endfunction()
 
-# gpakcfg's usage lines start with " -x" or " --long"; gpak-sim's name --long options.
-check_options(${GPAKCFG} ${GPAKCFG_PAGE} "\n --?[a-zA-Z][a-z-]*")
-if(GPAKSIM)
-  check_options(${GPAKSIM} ${GPAKSIM_PAGE} "--[a-z][a-z-]*")
-endif()
+# Its help names --long options.
+check_options(${GPAKSIM} ${GPAKSIM_PAGE} "--[a-z][a-z-]*")
 if(missing)
   string(REPLACE ";" "\n  " missing "${missing}")
   message(FATAL_ERROR "options missing from the manual pages:\n  ${missing}")

@@ -8,13 +8,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
-#include "bus.h"
-#include "descriptors.h"
-#include "i2c_dev.h"
-#include "machine_files.h"
-#include "node_path.h"
-#include "raw_io.h"
+#include "bus/bus.h"
+#include "node/descriptors.h"
+#include "node/i2c_dev.h"
+#include "node/machine_files.h"
+#include "node/node_path.h"
+#include "raw/raw_io.h"
 
 namespace gpaksim {
 
@@ -100,27 +101,21 @@ Sim& Get() {
 // The nodes as configured, resolved once: they are needed on every open
 // the program makes, before the simulator has to start.
 const std::vector<std::string>& NodePaths() {
-    static const std::vector<std::string> configured = NodesFromEnvironment();
+    static const std::vector<std::string> configured = [] {
+        std::vector<std::string> ignored;  // reported when the simulator starts
+        const Options options = WithNodesResolved(OptionsFromEnvironment(ignored));
+        return RunNodes(options.chips, options.node_path);
+    }();
     return g_sim != nullptr ? g_sim->bus.Nodes() : configured;
 }
 
-// The node that the open about to be made is of: set by IsNodePath(), which
-// the overrides call just before Open().
-std::size_t g_opening = 0;
-
-bool IsOneOf(const std::vector<std::string>& nodes, const std::string& path) {
+std::optional<std::size_t> IndexOf(const std::vector<std::string>& nodes, const std::string& path) {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         if (nodes[i] == path) {
-            g_opening = i;
-            return true;
+            return i;
         }
     }
-    return false;
-}
-
-int Fail(int error) {
-    errno = error;
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -136,34 +131,33 @@ int OpenCount() { return Get().descriptors.Opens(); }
 int CloseCount() { return Get().descriptors.Closes(); }
 const std::vector<std::string>& Problems() { return Get().problems; }
 
-bool IsNodePath(int dirfd, const char* path) {
+std::optional<std::size_t> NodeNamed(int dirfd, const char* path) {
     if (path == nullptr || path[0] == '\0') {
-        return false;
+        return std::nullopt;
     }
     const std::vector<std::string>& nodes = NodePaths();
-    if (IsOneOf(nodes, path)) {
-        return true;
+    if (const auto node = IndexOf(nodes, path)) {
+        return node;
     }
     const raw::SavedErrno saved;
     const int fd = g_sim != nullptr ? g_sim->descriptors.NamedFd(path) : -1;
     if (fd >= 0) {
-        g_opening = g_sim->descriptors.Find(fd)->bus;
-        return true;
+        return g_sim->descriptors.Find(fd)->bus;
     }
-    return IsOneOf(nodes, ResolvePath(dirfd, path));
+    return IndexOf(nodes, ResolvePath(dirfd, path));
 }
 
-int Open(int flags) {
+int Open(std::size_t node, int flags) {
     Sim& sim = Get();
     if (sim.options.no_node) {
-        return Fail(ENOENT);
+        return raw::Fail(ENOENT);
     }
     const int mode = flags & O_ACCMODE;
     if (mode != O_RDWR && mode != O_RDONLY && mode != O_WRONLY) {
-        return Fail(EINVAL);
+        return raw::Fail(EINVAL);
     }
     if (!sim.bus.Usable()) {
-        return Fail(EIO);  // said at the start: the chip's state cannot be used
+        return raw::Fail(EIO);  // said at the start: the chip's state cannot be used
     }
     // The descriptor stands for the node: the lowest free number, as the
     // kernel gives, and one on which nothing but the simulator's calls can
@@ -176,11 +170,11 @@ int Open(int flags) {
         return -1;
     }
     sim.descriptors.Add(fd);
-    NodeDescriptor& node = *sim.descriptors.Find(fd);
-    node.bus = g_opening < sim.bus.Nodes().size() ? g_opening : 0;
+    NodeDescriptor& opened = *sim.descriptors.Find(fd);
+    opened.bus = node < sim.bus.Nodes().size() ? node : 0;
     if (fd <= STDERR_FILENO) {
         // What the program prints there would go onto the bus of a real node.
-        Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, node) +
+        Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, opened) +
                  " is a standard stream: the program opened it with that stream closed",
              false);
     }
@@ -202,7 +196,7 @@ int OpenMachineFile(const char* path, int flags, bool& handled) {
     }
     handled = true;
     if (missing) {
-        return Fail(ENOENT);
+        return raw::Fail(ENOENT);
     }
     const int fd = static_cast<int>(
         syscall(SYS_memfd_create, "gpak-sim", (flags & O_CLOEXEC) != 0 ? MFD_CLOEXEC : 0U));
@@ -210,7 +204,7 @@ int OpenMachineFile(const char* path, int flags, bool& handled) {
         if (fd >= 0) {
             raw::Close(fd);
         }
-        return Fail(EIO);
+        return raw::Fail(EIO);
     }
     return fd;
 }
@@ -220,19 +214,19 @@ bool Owns(int fd) { return g_sim != nullptr && g_sim->descriptors.Has(fd); }
 int Ioctl(int fd, unsigned long request, void* arg) {
     Sim& sim = Get();
     NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeIoctl(sim.bus, *node, request, arg);
+    return node == nullptr ? raw::Fail(EBADF) : NodeIoctl(sim.bus, *node, request, arg);
 }
 
 ssize_t Read(int fd, void* buf, std::size_t count) {
     Sim& sim = Get();
     const NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeRead(sim.bus, *node, buf, count);
+    return node == nullptr ? raw::Fail(EBADF) : NodeRead(sim.bus, *node, buf, count);
 }
 
 ssize_t Write(int fd, const void* buf, std::size_t count) {
     Sim& sim = Get();
     const NodeDescriptor* node = sim.descriptors.Find(fd);
-    return node == nullptr ? Fail(EBADF) : NodeWrite(sim.bus, *node, buf, count);
+    return node == nullptr ? raw::Fail(EBADF) : NodeWrite(sim.bus, *node, buf, count);
 }
 
 // flock(2) on a descriptor of a node locks that node for every process
@@ -242,7 +236,7 @@ int Flock(int fd, int operation) {
     Sim& sim = Get();
     NodeDescriptor* node = sim.descriptors.Find(fd);
     if (node == nullptr) {
-        return Fail(EBADF);
+        return raw::Fail(EBADF);
     }
     return sim.bus.Flock(node->lock, node->bus, operation);
 }

@@ -1,4 +1,4 @@
-// The simulated node in a program: the libc overrides (interpose.cpp)
+// The simulated node in a program: the libc overrides (interpose/)
 // route the program's calls on it here, and tests linked with the
 // simulator drive it through Start() and inspect it.
 #pragma once
@@ -6,13 +6,14 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "chip_model.h"
-#include "options.h"
-#include "state_file.h"
-#include "trace.h"
+#include "bus/trace.h"
+#include "knobs/options.h"
+#include "model/chip_model.h"
+#include "model/state_file.h"
 
 namespace gpaksim {
 
@@ -35,11 +36,13 @@ const std::vector<std::string>& Problems();  // misuse and failures seen
 
 // Entry points of the libc overrides. Each sets errno as the system call
 // would.
-bool IsNodePath(int dirfd, const char* path);
-int Open(int flags);
-// Opens a file of the machine's that the simulator answers (machine_files.h):
-// a descriptor of the program's own, or -1 with errno; handled is false
-// when path is none of them.
+// Which of the run's nodes path names, if any: the overrides ask before
+// every open, and open that node with Open().
+std::optional<std::size_t> NodeNamed(int dirfd, const char* path);
+int Open(std::size_t node, int flags);
+// Opens a file of the machine's that the simulator answers
+// (node/machine_files.h): a descriptor of the program's own, or -1 with
+// errno; handled is false when path is none of them.
 int OpenMachineFile(const char* path, int flags, bool& handled);
 bool Owns(int fd);
 int Ioctl(int fd, unsigned long request, void* arg);

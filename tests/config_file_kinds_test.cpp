@@ -42,7 +42,7 @@ int Reap(pid_t pid) {
 // before) and UTF-16 text, refused at the line that shows it with the
 // command that converts them; the command gives a file that is taken, with
 // the image meant.
-TEST_F(ConfigFileTest, OtherFormatsAreNowRefusedWithTheCommandThatConvertsThem) {
+TEST_F(ConfigFileTest, OtherFormatsAreRefusedWithTheCommandThatConvertsThem) {
     Strings srec = {SRec('0', 0, {'g', 'p', 'a', 'k'})};
     for (unsigned addr = 0; addr < 256; addr += 32) {
         srec.push_back(SRec('1', addr, Counting(addr, 32)));
@@ -207,7 +207,7 @@ TEST_F(ConfigFileTest, APipeIsReadOnceItsWriterComes) {
 
 // On a device a read(2) is the device's own operation: on an I2C node, a
 // transfer on the bus. Such files were read before.
-TEST_F(ConfigFileTest, DevicesAreNowRefusedBeforeAByteIsReadFromThem) {
+TEST_F(ConfigFileTest, DevicesAreRefusedBeforeAByteIsReadFromThem) {
     const std::string refusal =
         ": a character device, not a hex record file: nothing was read from it";
     for (const std::string device : {"/dev/null", "/dev/zero"}) {

@@ -49,7 +49,7 @@ FileRow NulBytes() {
     std::string first = Data(0, 16);
     first[20] = '\0';
     const std::string message = "a NUL byte at column 21: this is not a text file";
-    return {"ANulByteIsNowRefusedAnywhereBeforeTheEnd",
+    return {"ANulByteIsRefusedAnywhereBeforeTheEnd",
             {
                 Refused(Data(0, 16) + "\n" + second + "\n", 2, message),
                 Refused(Data(0, 16) + "\n# a\0b\n"s, 2,
@@ -68,7 +68,7 @@ FileRow LoadAddresses() {
     gap.erase(gap.begin() + 3);
     Strings twice = CountingLines(32);
     twice.insert(twice.begin() + 2, twice[1]);
-    return {"LoadAddressesAreNowCheckedInsteadOfIgnored",
+    return {"RecordsMustLoadOneAfterAnotherFromZero",
             {
                 Refused(Join(swapped), 5,
                         "the record loads at 0x0050, but the data before it ends at 0x0040" + rule),
@@ -85,7 +85,7 @@ FileRow TooLarge() {
     const std::string rule =
         " reach past byte 0x00FF: more than the 256 bytes of a chip memory (the file is for "
         "another memory or another chip)";
-    return {"MoreThan256BytesAreNowRefusedInsteadOfCutOff",
+    return {"MoreThan256BytesAreRefused",
             {
                 Refused(Join(CountingLines(16, 272)), 17, "the record's 16 bytes at 0x0100" + rule),
                 Refused(Data(0, 255) + "\n" + Data(255, 2) + "\n", 2,
@@ -148,7 +148,7 @@ FileRow ColonNotAtTheStart() {
         {"\t\x1B", "byte 0x1B at column 2 stands before the ':' at column 3" + rule},
         {"\xE3\x80\x80", "byte 0xE3 at column 1 stands before the ':' at column 4" + rule},
     };
-    FileRow row{"AColonAnywhereButAtTheStartOfALineIsNowRefusedNotSkipped", {}};
+    FileRow row{"AColonAnywhereButAtTheStartOfALineIsRefused", {}};
     for (const auto& [before, message] : befores) {
         // The last data record, with the end record after it: once skipped,
         // the rest of the image was 0x00.
@@ -171,7 +171,7 @@ std::vector<FileRow> Rows() {
     non_hex[10] = 'G';
     return {
         MalformedRecords(),
-        {"ANonHexDigitIsNowRefusedInsteadOfCountingAsZero",
+        {"ANonHexDigitIsRefused",
          {Refused(non_hex + "\n", 1, "'G' at column 11 is not a hex digit")}},
         NulBytes(),
         LoadAddresses(),

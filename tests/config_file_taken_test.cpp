@@ -22,7 +22,7 @@ TEST_P(RecordRules, Read) {
 }
 
 FileRow FilesReadBefore() {
-    FileRow row{"FilesReadBeforeKeepTheirImage",
+    FileRow row{"RecordsOfSixteenBytesInAnyCaseAndLineEndGiveTheirImage",
                 {Taken(Join(CountingLines(16)), CountingImage(), 16)}};
     Strings mixed_case = CountingLines(16);
     for (unsigned page = 1; page < 16; page += 2) {
@@ -91,7 +91,7 @@ FileRow LineEndsBlanksAndComments() {
     lines.insert(lines.begin(), "; made by hand, " + std::string(300, '-'));
     lines.insert(lines.begin(), "");
     lines.push_back(kEndRecord);
-    return {"CrLineEndsBlankLinesAndCommentsNoLongerEndTheReading",
+    return {"CrLineEndsBlankLinesAndCommentsAreReadPast",
             {
                 Taken(Join(CountingLines(16), "\r") + kEndRecord + "\r"),
                 Taken(Join(CountingLines(16), "\r")),

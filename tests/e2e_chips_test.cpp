@@ -15,7 +15,7 @@ namespace {
 // the run erased nothing the chip heard, said "complete" 16 times and
 // failed on its writes, or passed with --no-verify, pages ORed into a
 // chip left at control code 0.
-TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
+TEST_F(ChipsOnTheBus, NoChipAtTheCodeStopsTheRunBeforeItsErase) {
     const std::string no_chip =
         "gpakcfg: /dev/i2c-1: no chip answers at 0x08, control code 1 (Remote I/O error); ";
     const std::string scan = "; gpakcfg --scan lists the chips on the bus\n";
@@ -72,7 +72,7 @@ TEST_F(ChipsOnTheBus, NoChipAtTheCodeNowStopsTheRunBeforeItsErase) {
 // chip destroyed. Now every run that would reach the chip at code 0 too,
 // or give a chip a code another has, stops before its erase with the
 // chips unchanged; moving the chip at code 0 away frees the board.
-TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NowNeverShareAWrite) {
+TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NeverShareAWrite) {
     const Strings board = {"--chip", "0", "--chip", "1"};
     MakeBoard(board);
     const auto before = Chips();
@@ -132,7 +132,7 @@ TEST_F(ChipsOnTheBus, TwoChipsAtCodes0And1NowNeverShareAWrite) {
 // a file whose byte 0xCA asks for another code than the one written says
 // so on standard output (the NVM and the registers, whose byte 0xCA the
 // run replaces), where it used to be replaced in silence.
-TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNowNoted) {
+TEST_F(ChipsOnTheBus, NewCodeMovesAChipAndTheFilesOwnCodeIsNoted) {
     const std::string asks5 = FileAskingFor(5);
     const std::string note5 = "Byte 0xCA of the file asks for control code 5; it is written with ";
     const std::string keep5 = ". To keep the file's code, program the NVM with --new-code 5.\n\n";

@@ -12,7 +12,7 @@ namespace {
 class EndToEndRuns : public BenchTest {
 protected:
     // A second configuration, unlike the example.
-    std::string OtherFile() { return bench.Write("other.hex", HexRecords(16) + ":00000001FF\n"); }
+    std::string OtherFile() { return bench.Write("other.hex", HexFile(16)); }
 };
 
 TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
@@ -62,7 +62,7 @@ TEST_F(EndToEndRuns, VerifyFileComparesWithoutWriting) {
 // can be opened (ulimit -n 7 in a shell), the one-byte read that now comes
 // before the erase is "not sent", and the run stops there, before its
 // erase section. The limits count the descriptors the test leaves open too.
-TEST_F(EndToEndRuns, NowATransferThatCannotBeOpenedIsNotSentAndStopsTheRun) {
+TEST_F(EndToEndRuns, ATransferThatCannotBeOpenedIsNotSentAndStopsTheRun) {
     GPAKTEST_SKIP_WHEN_EMULATED();  // this machine's /bin/sh under the launcher
     bool stopped_before_erase = false;
     for (int limit = 4; limit <= 64; ++limit) {
@@ -94,7 +94,7 @@ TEST_F(EndToEndRuns, NowATransferThatCannotBeOpenedIsNotSentAndStopsTheRun) {
 // during the erase (these two now fail the run rather than pass it or end
 // it half-erased by SIGXFSZ): the chip is programmed all the same, and the
 // node never lands on a standard descriptor.
-TEST_F(EndToEndRuns, OutputThatCannotBeWrittenNowAlsoClosedOrLimitedFailsTheRunButNotTheChip) {
+TEST_F(EndToEndRuns, OutputThatCannotBeWrittenFailsTheRunButNotTheChip) {
     GPAKTEST_SKIP_WHEN_EMULATED();
     struct Case {
         std::string shell;  // before gpakcfg, and its redirection

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "fake_machine.h"
-#include "program_file.h"
+#include "launcher/program_file.h"
 #include "sim_bench.h"
 
 namespace gpaktest {

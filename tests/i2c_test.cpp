@@ -65,69 +65,49 @@ TEST_F(I2cTest, WriteIsOneMessageOfRegisterAndData) {
     EXPECT_EQ(page, copy);
 }
 
-TEST_F(I2cTest, NackFailsSilentlyAndClosesTheNode) {
-    options.knobs.absent = true;
-    Restart();
-    std::array<std::uint8_t, 16> buf{};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), 16), 0);
-    EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), 16), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(BusLines(),
-              (Strings{"0x0A W 00 NACK",
-                       "0x0A W 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 NACK"}));
-    EXPECT_EQ(gpaksim::OpenCount(), 2);
-    EXPECT_EQ(gpaksim::CloseCount(), 2);
-}
-
-TEST_F(I2cTest, MissingNodeGivesOneOpenErrorLineEach) {
-    options.no_node = true;
-    Restart();
-    std::array<std::uint8_t, 16> buf{};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), 16), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Device open error: No such file or directory\n");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(WriteI2C(0x08, 0xC8, buf.data(), 1), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Device open error: No such file or directory\n");
-    EXPECT_TRUE(gpaksim::Transfers().empty());
-    EXPECT_EQ(gpaksim::OpenCount(), 0);
-    EXPECT_EQ(gpaksim::CloseCount(), 0);
-}
-
-// What went wrong comes back with its errno, for the caller to word.
-TEST_F(I2cTest, FailuresReturnTheirCause) {
+// A failure as both shapes meet it: ReadI2C 0 and WriteI2C -1, the cause
+// with its errno for the caller to word, nothing on standard error but
+// one open error a transfer, and every node opened also closed.
+TEST_F(I2cTest, FailuresReturnTheirCauseAndCloseTheNode) {
+    using gpaksim::NackError;
     using i2c::TransferStatus;
+    const std::string open_error = "Device open error: No such file or directory\n";
     struct Case {
         bool absent;
-        gpaksim::NackError nack_error;
+        NackError nack_error;
         bool no_node;
         int len;
         TransferStatus status;
         int error_number;
+        std::string err;  // of each transfer
+        int opens;        // of the four transfers
     };
     const Case cases[] = {
-        {true, gpaksim::NackError::kRemoteIo, false, 16, TransferStatus::kFailed, EREMOTEIO},
-        {true, gpaksim::NackError::kNoDevice, false, 1, TransferStatus::kFailed, ENXIO},
-        {false, gpaksim::NackError::kRemoteIo, true, 16, TransferStatus::kOpenFailed, ENOENT},
-        {false, gpaksim::NackError::kRemoteIo, false, -1, TransferStatus::kRefused, 0},
+        {true, NackError::kRemoteIo, false, 16, TransferStatus::kFailed, EREMOTEIO, "", 4},
+        {true, NackError::kNoDevice, false, 1, TransferStatus::kFailed, ENXIO, "", 4},
+        {false, NackError::kRemoteIo, true, 16, TransferStatus::kOpenFailed, ENOENT, open_error, 0},
+        {false, NackError::kRemoteIo, false, -1, TransferStatus::kRefused, 0, "", 0},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.error_number);
         options.knobs.absent = c.absent;
         options.nack_error = c.nack_error;
         options.no_node = c.no_node;
         Restart();
         std::array<std::uint8_t, 16> buf{};
         testing::internal::CaptureStderr();
+        EXPECT_EQ(ReadI2C(0x0A, 0x00, buf.data(), c.len), 0);
+        EXPECT_EQ(WriteI2C(0x0A, 0x00, buf.data(), c.len), -1);
         for (const i2c::TransferResult& result :
              {i2c::RegisterRead(0x0A, 0x00, buf.data(), c.len),
               i2c::RegisterWrite(0x0A, 0x00, buf.data(), c.len)}) {
-            EXPECT_EQ(result.status, c.status) << c.error_number;
+            EXPECT_EQ(result.status, c.status);
             EXPECT_EQ(result.error_number, c.error_number);
         }
-        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err + c.err + c.err + c.err);
+        EXPECT_EQ(gpaksim::Transfers().size(), static_cast<std::size_t>(c.opens));
+        EXPECT_EQ(gpaksim::OpenCount(), c.opens);
+        EXPECT_EQ(gpaksim::CloseCount(), c.opens);
     }
 }
 

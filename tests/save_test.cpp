@@ -206,7 +206,7 @@ TEST_F(ReplaceFileTest, AFileTheUserMayNotWriteIsLeftAsItWas) {
 // As the kernel follows a link for a plain open (fs.protected_symlinks): in
 // a sticky world-writable directory such as /tmp, only the follower's own
 // links and the directory owner's. Replaced through before.
-TEST_F(ReplaceFileTest, AnotherUsersLinkInAStickyWorldWritableDirectoryIsNowNotFollowed) {
+TEST_F(ReplaceFileTest, AnotherUsersLinkInAStickyWorldWritableDirectoryIsNotFollowed) {
     constexpr uid_t kNobody = 65534;
     const std::string shared = dir.Path("tmp");
     const std::string system = dir.Write("system.conf", "kept\n");

@@ -1,4 +1,4 @@
-#include "fresh_dev.h"
+#include "launcher/fresh_dev.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "mounts.h"
+#include "launcher/mounts.h"
 
 namespace gpaksim::launcher {
 

@@ -1,4 +1,4 @@
-#include "launch_options.h"
+#include "launcher/launch_options.h"
 
 #include <getopt.h>
 

@@ -1,4 +1,4 @@
-// The launcher's command line: the simulator's knobs (options.h), then
+// The launcher's command line: the simulator's knobs (knobs/options.h), then
 // the command to run. Long options are taken only when spelled out in
 // full, as gpakcfg takes them. Also the launcher's own exit statuses and
 // the error that stops it before the command runs.
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "knobs/options.h"
 
 namespace gpaksim::launcher {
 

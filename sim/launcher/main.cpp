@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "launch_options.h"
-#include "program_file.h"
-#include "run_dir.h"
-#include "run_files.h"
-#include "sandbox.h"
-#include "supervise.h"
+#include "launcher/launch_options.h"
+#include "launcher/program_file.h"
+#include "launcher/run_dir.h"
+#include "launcher/run_files.h"
+#include "launcher/sandbox.h"
+#include "launcher/supervise.h"
 
 #ifndef GPAKSIM_LIBRARY_NAME
 #define GPAKSIM_LIBRARY_NAME "libgpaksim.so"

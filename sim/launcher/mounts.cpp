@@ -1,4 +1,4 @@
-#include "mounts.h"
+#include "launcher/mounts.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>

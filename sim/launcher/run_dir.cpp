@@ -1,4 +1,4 @@
-#include "run_dir.h"
+#include "launcher/run_dir.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "run_files.h"
+#include "launcher/run_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,10 +9,11 @@
 #include <cstring>
 #include <functional>
 
-#include "board.h"
-#include "launch_options.h"
-#include "shared_chip.h"
-#include "trace.h"
+#include "bus/shared_chip.h"
+#include "bus/trace.h"
+#include "launcher/launch_options.h"
+#include "model/board.h"
+#include "node/node_path.h"
 
 namespace gpaksim::launcher {
 

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "options.h"
-#include "run_dir.h"
+#include "knobs/options.h"
+#include "launcher/run_dir.h"
 
 namespace gpaksim::launcher {
 

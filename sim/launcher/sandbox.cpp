@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "launcher/sandbox.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fresh_dev.h"
-#include "mounts.h"
+#include "launcher/fresh_dev.h"
+#include "launcher/mounts.h"
 
 namespace gpaksim::launcher {
 

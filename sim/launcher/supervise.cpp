@@ -1,4 +1,4 @@
-#include "supervise.h"
+#include "launcher/supervise.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "common/terminating_signals.h"
-#include "launch_options.h"
+#include "launcher/launch_options.h"
 
 namespace gpaksim::launcher {
 

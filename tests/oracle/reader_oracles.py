@@ -30,7 +30,6 @@ has no blank lines before the first record. Exits 77 (skipped) when a tool
 is missing, 1 on any disagreement.
 """
 
-import argparse
 import concurrent.futures
 import io
 import os
@@ -40,7 +39,8 @@ import shutil
 import subprocess
 import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
+from launch import (  # noqa: E402  pylint: disable=wrong-import-position
+    emulator, fresh_work, launcher_argv, parser_for)
 
 SKIP = 77
 CONTROL_CODE = 1  # gpakcfg's default, which the simulated chip answers to
@@ -57,7 +57,7 @@ END = record(0, 1, [])
 
 class Tools:
     def __init__(self, args):
-        self.emulator = os.environ.get("GPAK_SIM_EMULATOR", "").split()
+        self.emulator = emulator()
         self.gpakcfg = args.gpakcfg
         self.gpak_sim = args.gpak_sim
         self.work = args.work
@@ -388,10 +388,7 @@ def check_save(tools, rng):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--gpakcfg", required=True)
-    parser.add_argument("--gpak-sim", required=True)
-    parser.add_argument("--work", required=True, help="a directory for the corpus (emptied)")
+    parser = parser_for(__doc__)
     parser.add_argument("--images", type=int, default=3, help="random images (default 3)")
     parser.add_argument("--seed", type=int, default=9)
     parser.add_argument("--jobs", type=int, default=2)
@@ -406,8 +403,7 @@ def main():
         print("reader oracles: skipped, not installed: %s" % ", ".join(missing))
         return SKIP
 
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    fresh_work(args.work)
     tools = Tools(args)
     rng = random.Random(args.seed)
     files = corpus(tools, rng, args.images, args.work)

@@ -12,13 +12,12 @@ gpak-sim has no --chip or the programs run under a user-mode emulator, 1
 on any problem.
 """
 
-import argparse
 import os
-import shutil
 import subprocess
 import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
+from launch import (  # noqa: E402  pylint: disable=wrong-import-position
+    emulator, fresh_work, launcher_argv, parser_for)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from run_log_check import parse_log  # noqa: E402  pylint: disable=wrong-import-position
@@ -30,7 +29,7 @@ SERIAL_AT = 0xF0
 class Fixtures:
     def __init__(self, args):
         self.args = args
-        self.emulator = os.environ.get("GPAK_SIM_EMULATOR", "").split()
+        self.emulator = emulator()
         self.state = os.path.join(args.work, "chips.state")
         self.counter = os.path.join(args.work, "serial.txt")
         self.log = os.path.join(args.work, "bench.log")
@@ -117,14 +116,11 @@ def check_failing_fixture(fixtures, before):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--gpakcfg", required=True)
-    parser.add_argument("--gpak-sim", required=True)
+    parser = parser_for(__doc__)
     parser.add_argument("--script", required=True)
     parser.add_argument("--example", required=True)
-    parser.add_argument("--work", required=True, help="a directory for the runs (emptied)")
     args = parser.parse_args()
-    if os.environ.get("GPAK_SIM_EMULATOR"):
+    if emulator():
         # The script starts gpakcfg itself, which a user-mode emulator would
         # have to run: the native build proves it.
         print("bench script: skipped, the programs run under a user-mode emulator here")
@@ -133,8 +129,7 @@ def main():
     if b"--chip" not in help_text.stdout + help_text.stderr:
         print("bench script: skipped, this gpak-sim has one bus only (no --chip)")
         return SKIP
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    fresh_work(args.work)
     fixtures = Fixtures(args)
     lines = check_round(fixtures, 1000, False, 0)
     lines = check_round(fixtures, 2000, True, lines)

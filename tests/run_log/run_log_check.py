@@ -12,16 +12,15 @@ chip it read) and give the file's name back byte for byte; -q must leave
 standard output empty and change nothing else. Exits 1 on any problem.
 """
 
-import argparse
 import datetime
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from launch import launcher_argv  # noqa: E402  pylint: disable=wrong-import-position
+from launch import (  # noqa: E402  pylint: disable=wrong-import-position
+    emulator, fresh_work, launcher_argv, parser_for)
 
 FIELDS = ["time", "version", "node", "code", "new_code", "memory", "action", "file", "set",
           "sent", "read", "read_complete", "skipped", "verified", "differing",
@@ -99,7 +98,7 @@ class Bench:
     """gpakcfg under gpak-sim with --log, one chip for all runs."""
 
     def __init__(self, args):
-        self.emulator = os.environ.get("GPAK_SIM_EMULATOR", "").split()
+        self.emulator = emulator()
         self.args = args
         self.state = os.path.join(args.work, "chip.state")
         self.log = os.path.join(args.work, "runs.log")
@@ -200,14 +199,10 @@ def check_names(bench, example):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--gpakcfg", required=True)
-    parser.add_argument("--gpak-sim", required=True)
+    parser = parser_for(__doc__)
     parser.add_argument("--example", required=True)
-    parser.add_argument("--work", required=True, help="a directory for the runs (emptied)")
     args = parser.parse_args()
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    fresh_work(args.work)
     bench = Bench(args)
     check_runs(bench, args.example)
     check_names(bench, args.example)

@@ -13,8 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "options.h"
-#include "program_file.h"
+#include "knobs/options.h"
+#include "launcher/program_file.h"
 
 namespace gpaktest {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "config_file/config_file.h"
+#include "hex_records.h"
 #include "run_command.h"
 
 namespace gpaktest {
@@ -77,24 +77,16 @@ std::vector<Image> DumpTables(const std::string& out) {
     return tables;
 }
 
-std::string HexRecords(unsigned size, unsigned total) {
+std::string HexFile(unsigned size) {
     std::string text;
-    char hex[16];
-    for (unsigned addr = 0; addr < total; addr += size) {
-        const unsigned count = std::min(size, total - addr);
-        unsigned sum = count + (addr >> 8) + (addr & 0xFF);
-        std::snprintf(hex, sizeof hex, ":%02X%04X00", count, addr);
-        text += hex;
-        for (unsigned i = 0; i < count; ++i) {
-            const unsigned byte = (addr + i) * 7 & 0xFF;
-            sum += byte;
-            std::snprintf(hex, sizeof hex, "%02X", byte);
-            text += hex;
+    for (unsigned addr = 0; addr < 256; addr += size) {
+        std::vector<unsigned> data;
+        for (unsigned a = addr; a < std::min(addr + size, 256u); ++a) {
+            data.push_back(a * 7 & 0xFF);
         }
-        std::snprintf(hex, sizeof hex, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += hex;
+        text += Rec(0, addr, data) + "\n";
     }
-    return text;
+    return text + kEndRecord + "\n";
 }
 
 Image FileImage(const std::string& path, int code) {

@@ -37,9 +37,9 @@ Trace ParseTrace(const std::string& text);
 // only whole ones.
 std::vector<Image> DumpTables(const std::string& out);
 
-// Hex records of size data bytes (the last one shorter) for the first
-// total bytes of a memory, byte a being a * 7; no end record.
-std::string HexRecords(unsigned size, unsigned total = 256);
+// A hex record file of a whole memory, byte a being a * 7, in records of
+// size data bytes (the last one shorter), with the end record.
+std::string HexFile(unsigned size);
 
 // The image a configuration file gives, as gpakcfg reads it (0x00 where
 // it has no data); with code (0 to 15) written into byte 0xCA as a run on

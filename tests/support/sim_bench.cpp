@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "options.h"
+#include "knobs/options.h"
 
 namespace gpaktest {
 
@@ -162,6 +162,19 @@ Hold SimBench::HoldTransfers() const {
     lock.l_whence = SEEK_SET;
     EXPECT_EQ(fcntl(fd.Get(), F_OFD_SETLKW, &lock), 0);
     return fd;
+}
+
+testing::AssertionResult AllAckedButAtControlCode0(const RunResult& run) {
+    for (std::size_t i = 0; i < run.transfers.size(); ++i) {
+        const TraceLine& transfer = run.transfers[i];
+        if (transfer.Acked() == (i == 1)) {
+            return testing::AssertionFailure() << i << ": " << transfer.text;
+        }
+    }
+    if (run.transfers.size() < 2 || run.transfers[1].text != "0x00 W 00 NACK") {
+        return testing::AssertionFailure() << "no one-byte read at 0x00 second";
+    }
+    return testing::AssertionSuccess();
 }
 
 testing::AssertionResult LaunchRefused(SimBench& bench, const Strings& sim,

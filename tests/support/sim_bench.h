@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "model/state_file.h"
 #include "run_command.h"
 #include "run_output.h"
-#include "state_file.h"
 
 namespace gpaktest {
 
@@ -137,6 +137,10 @@ private:
     std::string state_;
     std::atomic<int> runs_{0};
 };
+
+// An NVM run at control code 1: its transfers all acknowledged but the
+// one-byte read at 0x00 before the erase, where no chip answers.
+testing::AssertionResult AllAckedButAtControlCode0(const RunResult& run);
 
 // The launcher with the options sim runs nothing: status 125, one or two
 // lines on standard error from "gpak-sim: " on that hold why, and its
