@@ -115,3 +115,103 @@ INSTANTIATE_TEST_SUITE_P(Linux, Adapters, testing::ValuesIn(kAdapters),
 
 }  // namespace
 }  // namespace gpaktest
+
+namespace gpaktest {
+namespace {
+
+// What an adapter or the machine stands in the way of, said before
+// anything reaches the chip: a row each, run against the simulator.
+struct Refusal {
+    const char* name;
+    Strings sim;
+    Strings args;  // EXAMPLE: the example file
+    int status;
+    std::string err;  // the whole of standard error; its start where it ends in "..."
+};
+
+const Refusal kRefusals[] = {
+    {"ByteReadsOnlyCannotProgram",
+     {"--adapter", "i2c-stub", "--functionality", "0x00080000"},
+     {"-t", "eeprom", "-w", "EXAMPLE"},
+     1,
+     "gpakcfg: /dev/i2c-1: the adapter (SMBus stub driver) cannot program the chip: it offers "
+     "neither plain I2C transfers (I2C_FUNC_I2C), nor SMBus I2C-block and byte-data writes "
+     "(I2C_FUNC_SMBUS_WRITE_I2C_BLOCK and I2C_FUNC_SMBUS_WRITE_BYTE_DATA); nothing was sent to "
+     "the chip\n"},
+    {"NoShapeAtAll",
+     {"--adapter", "i2c-stub", "--functionality", "0"},
+     {"-t", "eeprom"},
+     1,
+     "gpakcfg: /dev/i2c-1 offers neither plain I2C transfers (I2C_FUNC_I2C) nor SMBus byte-data "
+     "reads (I2C_FUNC_SMBUS_READ_BYTE_DATA); nothing was sent to the chip\n..."},
+    {"ADriverOwnsAnAddress",
+     {"--bound", "0x0a"},
+     {"-t", "eeprom"},
+     1,
+     "gpakcfg: /dev/i2c-1: 0x0A belongs to the kernel driver dummy (I2C_SLAVE: Device or "
+     "resource busy); nothing was sent to the chip; unbind the driver, or give --force to send "
+     "past it\n..."},
+    {"NoBusOnAPc",
+     {"--adapter", "designware"},
+     {"--bus", "7", "-t", "eeprom"},
+     1,
+     "Device open error: No such file or directory\ngpakcfg: /dev/i2c-7: no such bus: load the "
+     "i2c-dev module (sudo modprobe i2c-dev) or choose the bus with --bus (gpakcfg --list-buses "
+     "lists them)\n..."},
+    {"ListBusesGoesAlone", {}, {"--list-buses", "-t", "reg"}, 255,
+     "gpakcfg: --list-buses: not with -t: it lists every bus, and reads no chip\n"},
+};
+
+void PrintTo(const Refusal& r, std::ostream* out) { *out << r.name; }
+
+class Refusals : public testing::TestWithParam<Refusal> {
+protected:
+    SimBench bench;
+};
+
+TEST_P(Refusals, NothingReachesTheChip) {
+    const Refusal& r = GetParam();
+    Strings args = r.args;
+    std::replace(args.begin(), args.end(), std::string("EXAMPLE"), kExample);
+    const RunResult run = bench.Gpakcfg(args, r.sim);
+    EXPECT_EQ(run.status, r.status);
+    const std::size_t dots = r.err.rfind("...");
+    if (dots == r.err.size() - 3) {
+        EXPECT_EQ(run.err.substr(0, dots), r.err.substr(0, dots));
+    } else {
+        EXPECT_EQ(run.err, r.err);
+    }
+    EXPECT_TRUE(run.transfers.empty()) << run.transfers.front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapters, Refusals, testing::ValuesIn(kRefusals),
+                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+// Byte reads alone still read; a driver's address is sent past with
+// --force; --list-buses shows each bus with its adapter.
+TEST(AdapterRuns, ByteReadsForceAndTheListOfBuses) {
+    SimBench bench;
+    ASSERT_EQ(bench.Gpakcfg({"-t", "eeprom", "-w", kExample}).status, 0);
+    const RunResult bytes =
+        bench.Gpakcfg({"-t", "eeprom"}, {"--adapter", "i2c-stub", "--functionality", "0x80000"});
+    EXPECT_EQ(bytes.status, 0) << bytes.err;
+    EXPECT_EQ(bytes.ReadBack(), FileImage(kExample));
+    EXPECT_EQ(bytes.transfers.size(), 256u);  // a byte-data read each
+
+    const RunResult forced = bench.Gpakcfg({"-t", "eeprom", "--force"}, {"--bound", "0x0b"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(forced.ReadBack(), FileImage(kExample));
+
+    const RunResult list = bench.Gpakcfg({"--list-buses"}, {"--chip", "0:1", "--chip", "1:2"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_TRUE(Contains(list.out,
+                         "node        offers                programs adapter\n"
+                         "/dev/i2c-0  plain I2C             yes      bcm2835 (i2c@7e804000)\n"
+                         "/dev/i2c-1  plain I2C             yes      bcm2835 (i2c@7e804000)\n\n"));
+    const RunResult stub = bench.Gpakcfg({"--list-buses"}, {"--adapter", "i2c-stub"});
+    EXPECT_TRUE(Contains(stub.out, "\n/dev/i2c-1  SMBus I2C-block only  yes      SMBus stub driver\n"));
+    EXPECT_TRUE(stub.transfers.empty());
+}
+
+}  // namespace
+}  // namespace gpaktest

@@ -63,6 +63,14 @@ dump registers-after-eeprom 0x08
 run $b -t reg -w /data/sample.hex
 dump registers 0x08
 run $b --scan
+run --list-buses
+# The kernel's dummy driver bound at the EEPROM's address: a run stops
+# before its first transfer, unless --force.
+echo dummy 0x0b > "/sys/bus/i2c/devices/i2c-$bus/new_device"
+run $b -c 1 -t eeprom
+run $b -c 1 -t eeprom --force
+echo 0x0b > "/sys/bus/i2c/devices/i2c-$bus/delete_device"
+run --bus 7 -t reg
 # Nothing answers at control code 3: the run stops before its erase.
 run $b -t eeprom -c 3 -w /data/sample.hex
 # i2c-stub cannot answer at 0x00..0x02, where the NVM is written.
