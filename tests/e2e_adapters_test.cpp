@@ -158,7 +158,10 @@ const Refusal kRefusals[] = {
      "Device open error: No such file or directory\ngpakcfg: /dev/i2c-7: no such bus: load the "
      "i2c-dev module (sudo modprobe i2c-dev) or choose the bus with --bus (gpakcfg --list-buses "
      "lists them)\n..."},
-    {"ListBusesGoesAlone", {}, {"--list-buses", "-t", "reg"}, 255,
+    {"ListBusesGoesAlone",
+     {},
+     {"--list-buses", "-t", "reg"},
+     255,
      "gpakcfg: --list-buses: not with -t: it lists every bus, and reads no chip\n"},
 };
 
@@ -185,7 +188,9 @@ TEST_P(Refusals, NothingReachesTheChip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, Refusals, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Refusal>& info) {
+                             return info.param.name;
+                         });
 
 // Byte reads alone still read; a driver's address is sent past with
 // --force; --list-buses shows each bus with its adapter.
@@ -209,7 +214,8 @@ TEST(AdapterRuns, ByteReadsForceAndTheListOfBuses) {
                          "/dev/i2c-0  plain I2C             yes      bcm2835 (i2c@7e804000)\n"
                          "/dev/i2c-1  plain I2C             yes      bcm2835 (i2c@7e804000)\n\n"));
     const RunResult stub = bench.Gpakcfg({"--list-buses"}, {"--adapter", "i2c-stub"});
-    EXPECT_TRUE(Contains(stub.out, "\n/dev/i2c-1  SMBus I2C-block only  yes      SMBus stub driver\n"));
+    EXPECT_TRUE(
+        Contains(stub.out, "\n/dev/i2c-1  SMBus I2C-block only  yes      SMBus stub driver\n"));
     EXPECT_TRUE(stub.transfers.empty());
 }
 

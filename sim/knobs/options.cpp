@@ -161,8 +161,8 @@ const std::vector<Knob>& KnobTable() {
              std::snprintf(bits, sizeof bits, "0x%lx", o.functionality);
              return o.functionality < 0 ? std::string() : std::string(bits);
          }},
-        {"bound", "ADDR", "GPAK_SIM_BOUND", "a kernel driver owns ADDR (I2C_SLAVE: EBUSY); repeatable",
-         TakeBound, BoundText},
+        {"bound", "ADDR", "GPAK_SIM_BOUND",
+         "a kernel driver owns ADDR (I2C_SLAVE: EBUSY); repeatable", TakeBound, BoundText},
         {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
          "carry out erase and reset commands, NACK them",
          [](Options& o, Text t, std::string&) { return TakeSwitch(o.knobs.unacked_commands, t); },

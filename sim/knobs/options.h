@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "model/adapters.h"
 #include "model/board.h"
 #include "model/chip_model.h"
-#include "model/adapters.h"
 
 namespace gpaksim {
 

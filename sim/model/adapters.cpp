@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <string>
 
-
 namespace gpaksim {
 
 namespace {

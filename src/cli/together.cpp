@@ -93,12 +93,18 @@ std::string ListBusesWith(const Settings& s) {
         return "";
     }
     const std::pair<const char*, bool> others[] = {
-        {"-t", s.type != kConfigUnset},   {"-c", s.code_given},
-        {"-w", s.write_file.has_value()}, {"--verify", s.verify_file.has_value()},
-        {"--no-verify", !s.verify},       {"--save", s.save_file.has_value()},
-        {"--new-code", s.new_code.has_value()}, {"--set", !s.set_bytes.empty()},
-        {"--skip-identical", s.skip_identical}, {"--log", s.log_file.has_value()},
-        {"--force", s.force},             {"--bus", !s.bus.empty() && s.bus != kDefaultDevice},
+        {"-t", s.type != kConfigUnset},
+        {"-c", s.code_given},
+        {"-w", s.write_file.has_value()},
+        {"--verify", s.verify_file.has_value()},
+        {"--no-verify", !s.verify},
+        {"--save", s.save_file.has_value()},
+        {"--new-code", s.new_code.has_value()},
+        {"--set", !s.set_bytes.empty()},
+        {"--skip-identical", s.skip_identical},
+        {"--log", s.log_file.has_value()},
+        {"--force", s.force},
+        {"--bus", !s.bus.empty() && s.bus != kDefaultDevice},
     };
     for (const auto& [option, given] : others) {
         if (given) {

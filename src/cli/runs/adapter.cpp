@@ -2,8 +2,10 @@
 
 #include <linux/i2c.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "chip/chip.h"
 #include "cli/say.h"
@@ -67,12 +69,10 @@ std::string NameInBrackets(const std::string& node) {
 }
 
 bool OnRaspberryPi() {
-    for (const char* model : {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"}) {
-        if (i2c::FirstLine(model).rfind("Raspberry Pi", 0) == 0) {
-            return true;
-        }
-    }
-    return false;
+    const char* const models[] = {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"};
+    return std::any_of(std::begin(models), std::end(models), [](const char* model) {
+        return i2c::FirstLine(model).rfind("Raspberry Pi", 0) == 0;
+    });
 }
 
 // What to do where a bus is missing, on this machine.
@@ -106,8 +106,8 @@ bool CanProgramThrough(const std::string& node, const i2c::BusLock& bus) {
                  BitNames(lack.missing) + ")";
     }
     Say("%s: the adapter%s cannot program the chip: it offers neither %s; "
-                 "nothing was sent to the chip",
-                 node.c_str(), NameInBrackets(node).c_str(), lacks.c_str());
+        "nothing was sent to the chip",
+        node.c_str(), NameInBrackets(node).c_str(), lacks.c_str());
     return false;
 }
 
@@ -124,41 +124,43 @@ bool AddressesFree(const std::string& node, const i2c::BusLock& bus,
         const std::string owner =
             check.driver.empty() ? "a kernel driver" : "the kernel driver " + check.driver;
         Say("%s: 0x%02X belongs to %s (I2C_SLAVE: %s); nothing was sent to "
-                     "the chip; unbind the driver, or give --force to send past it",
-                     node.c_str(), check.addr, owner.c_str(), std::strerror(check.error_number));
+            "the chip; unbind the driver, or give --force to send past it",
+            node.c_str(), check.addr, owner.c_str(), std::strerror(check.error_number));
     } else {
         Say("%s: 0x%02X cannot be addressed (I2C_SLAVE: %s); nothing was sent "
-                     "to the chip",
-                     node.c_str(), check.addr, std::strerror(check.error_number));
+            "to the chip",
+            node.c_str(), check.addr, std::strerror(check.error_number));
     }
     return false;
 }
 
 void SayNoSuchBus(const std::string& node) {
     const bool pi = OnRaspberryPi();
-    Say("%s: no such bus: %s or choose the bus with --bus%s",
-                 node.c_str(), MissingBusAdvice(pi),
-                 pi ? "" : " (gpakcfg --list-buses lists them)");
+    Say("%s: no such bus: %s or choose the bus with --bus%s", node.c_str(), MissingBusAdvice(pi),
+        pi ? "" : " (gpakcfg --list-buses lists them)");
 }
 
 int ListBusesRun(std::FILE* out) {
     const std::vector<i2c::BusEntry> buses = i2c::ListBuses();
     if (buses.empty()) {
-        Say("no I2C bus: /dev has no i2c-N; %s",
-                     MissingBusAdvice(OnRaspberryPi()));
+        Say("no I2C bus: /dev has no i2c-N; %s", MissingBusAdvice(OnRaspberryPi()));
         return kExitFailed;
     }
     std::fprintf(out, "node        offers                programs adapter\n");
     for (const i2c::BusEntry& bus : buses) {
         const i2c::Offer offer = i2c::OfferOf(bus.funcs);
         const bool asked = bus.error_number == 0;
-        const char* offers = !asked ? "-" : offer.writes ? WordsOf(*offer.writes).offers : "neither";
+        const char* offers = !asked         ? "-"
+                             : offer.writes ? WordsOf(*offer.writes).offers
+                                            : "neither";
         std::fprintf(out, "%-11s %-21s %-8s %s\n", bus.node.c_str(), offers,
-                     !asked ? "-" : offer.writes ? "yes" : "no",
+                     !asked         ? "-"
+                     : offer.writes ? "yes"
+                                    : "no",
                      bus.name.empty() ? "-" : bus.name.c_str());
         if (!asked) {
-            Say("%s: cannot be asked what it offers: %s",
-                         bus.node.c_str(), std::strerror(bus.error_number));
+            Say("%s: cannot be asked what it offers: %s", bus.node.c_str(),
+                std::strerror(bus.error_number));
         }
     }
     std::fprintf(out, "\n");

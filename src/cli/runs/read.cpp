@@ -2,12 +2,12 @@
 
 #include "cli/interruption.h"
 #include "cli/output.h"
+#include "cli/runs/adapter.h"
 #include "cli/runs/bus.h"
 #include "cli/runs/report.h"
 #include "cli/runs/write.h"
 #include "cli/say.h"
 #include "cli/status.h"
-#include "cli/runs/adapter.h"
 #include "cli/texts.h"
 #include "config_file/save.h"
 
