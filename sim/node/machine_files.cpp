@@ -48,7 +48,7 @@ bool MachineFile(const Options& options, const std::vector<std::string>& nodes,
     for (const std::uint8_t addr : options.bound) {
         char uevent[16];
         std::snprintf(uevent, sizeof uevent, "-%04x/uevent", addr);
-        if (path.compare(dash, std::string::npos, uevent) == 0) {
+        if (path.substr(dash) == uevent) {
             content = "DRIVER=dummy\nMODALIAS=i2c:dummy\n";
             return true;
         }
