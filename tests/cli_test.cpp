@@ -29,30 +29,10 @@ const std::string kReadError5 =
     "gpakcfg: /dev/i2c-1: page 0x05 read from 0x0A failed: the chip did not acknowledge (Remote "
     "I/O error); the table shows zeros from row 0x05\n";
 
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
+using RunResult = gpaktest::InProcessRun;
 
 class CliTest : public gpaktest::SimTest {
 protected:
-    RunResult Gpakcfg(std::vector<std::string> args) {
-        args.insert(args.begin(), "gpakcfg");
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        RunResult run;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        run.status = RunGpakcfg(static_cast<int>(args.size()), argv.data());
-        run.out = testing::internal::GetCapturedStdout();
-        run.err = testing::internal::GetCapturedStderr();
-        return run;
-    }
-
     // The first device address the run read from, or "" if none.
     static std::string FirstReadAddress() {
         const Strings lines = BusLines();
@@ -61,9 +41,6 @@ protected:
 
     gpaktest::TempDir dir;
 };
-
-// The hex tables a run printed, as images.
-std::vector<gpaktest::Image> Tables(const RunResult& run) { return gpaktest::DumpTables(run.out); }
 
 // A read-back section alone after the banner: heading, rule, one table and
 // the empty line after it.
@@ -75,32 +52,34 @@ testing::AssertionResult OnlyTheReadBack(const RunResult& run, const ConfigImage
         run.out.compare(run.out.size() - 2, 2, "\n\n") != 0) {
         return testing::AssertionFailure() << run.out;
     }
-    return Tables(run) == std::vector<gpaktest::Image>{image}
+    return run.tables == std::vector<gpaktest::Image>{image}
                ? testing::AssertionSuccess()
                : testing::AssertionFailure() << run.out;
 }
 
-// The usage is the synopsis and the table's lines; the first three have
-// stood since the first release.
-TEST_F(CliTest, HelpAnywhereGivesTheUsageAndNothingElse) {
-    const std::string head =
-        std::string(kBanner) + "Usage: gpakcfg [-t TYPE] [-w FILE] [-c CODE] \n";
-    std::string usage = head;
+// The usage is the synopsis, under the name the program was started by,
+// and the table's lines; the first three have stood since the first release.
+TEST_F(CliTest, HelpAnywhereOrNoArgumentGivesTheUsageAndNothingElse) {
+    const std::string synopsis = " [-t TYPE] [-w FILE] [-c CODE] \n";
+    std::string lines;
     for (const cli::Option& option : cli::OptionTable()) {
-        usage += option.usage != nullptr ? std::string(" ") + option.usage + "\n" : "";
+        lines += option.usage != nullptr ? std::string(" ") + option.usage + "\n" : "";
     }
-    EXPECT_EQ(usage.find(" -t is config type, TYPE is {reg|nvm|eeprom}.\n"
+    EXPECT_EQ(lines.find(" -t is config type, TYPE is {reg|nvm|eeprom}.\n"
                          " -w is write operation, FILE is configration file path..\n"
                          " -c control code, CODE is {0..f}. Default is 1.\n"),
-              head.size());
+              0u);
+    const std::string usage = kBanner + ("Usage: gpakcfg" + synopsis) + lines;
     for (const Strings& args :
-         {Strings{"-h"}, Strings{"-h", "-t", "nvm"}, Strings{"-t", "reg", "-h"},
+         {Strings{}, Strings{"-h"}, Strings{"-h", "-t", "nvm"}, Strings{"-t", "reg", "-h"},
           Strings{"-t", "nvm", "-w", "missing.hex", "--help", "-z"}}) {
         const RunResult run = Gpakcfg(args);
         EXPECT_EQ(run.out, usage) << testing::PrintToString(args);
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, 0);
     }
+    EXPECT_EQ(Gpakcfg({"--help"}, "/opt/bin/gpakcfg").out,
+              kBanner + ("Usage: /opt/bin/gpakcfg" + synopsis) + lines);
     const RunResult version = Gpakcfg({"--version", "-t", "nvm"});
     EXPECT_EQ(version.out, kBanner);
     EXPECT_EQ(version.status, 0);
@@ -330,62 +309,56 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
     EXPECT_TRUE(gpaktest::Contains(run.out, sections));
     ConfigImage written = image;
     written[0xCA] = static_cast<std::uint8_t>((image[0xCA] & 0xF0) | 1);
-    EXPECT_EQ(Tables(run), (std::vector<gpaktest::Image>{image, written}));
+    EXPECT_EQ(run.tables, (std::vector<gpaktest::Image>{image, written}));
     EXPECT_EQ(run.status, 0);
 }
 
 // Standard error says which page failed where, and why: a NACK in words,
-// whichever errno the adapter gives it.
+// whichever errno the adapter gives it. The chip is still reset after the
+// failed page, and the read-back says where it stopped: half-programmed,
+// the NVM's byte 0xCA is still erased, so the chip came back at control
+// code 0 and the read-back at code 1 finds nothing.
 TEST_F(CliTest, FailedPageWriteSaysWhereAndWhyAndTheChipIsStillReset) {
-    for (const auto& [error, cause] :
-         {std::pair{gpaksim::NackError::kRemoteIo, "Remote I/O error"},
-          std::pair{gpaksim::NackError::kNoDevice, "No such device or address"}}) {
-        options.knobs.nacks = {{0x02, 0x50}};
-        options.nack_error = error;
-        Restart();
-        const RunResult run =
-            Gpakcfg({"-t", "nvm", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
-        EXPECT_NE(run.out.find("Page 0x04 : complete\nPage 0x05 : error & stoped\n\n"
-                               "Chip configration data."),
-                  std::string::npos);
-        EXPECT_EQ(run.status, 1);
-        // After the probes at 0x08 and 0x00, the erase, its reset and six
-        // pages, the reset still follows.
-        EXPECT_EQ(BusLines().at(2 + 16 + 1 + 5 + 1), "0x00 W c8 02 ACK");
-        // Half-programmed, the NVM's byte 0xCA is still erased: the chip came
-        // back at control code 0, and the read-back at code 1 shows it.
-        const std::string nack =
-            std::string("failed: the chip did not acknowledge (") + cause + ")";
-        EXPECT_EQ(run.err, "gpakcfg: /dev/i2c-1: page 0x05 write to 0x02 " + nack +
-                               "\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A " + nack +
-                               "; the table shows zeros from row 0x00\n");
+    struct Case {
+        std::string type;
+        gpaksim::Nack nack;
+        std::size_t probes;  // the one-byte reads before the erase
+        std::string reset;   // after the erase, its reset and six pages
+        std::string err;     // NACK: the cause in words
+    };
+    const std::string bus = "gpakcfg: /dev/i2c-1: page 0x05 ";
+    const Case cases[] = {
+        {"nvm",
+         {0x02, 0x50},
+         2,
+         "0x00 W c8 02 ACK",
+         bus + "write to 0x02 NACK\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A NACK; the "
+               "table shows zeros from row 0x00\n"},
+        {"eeprom",
+         {0x0B, 0x50},
+         1,
+         "0x08 W c8 02 ACK",
+         bus + "write to 0x0B NACK\n" + bus +
+             "read from 0x0B NACK; the table shows zeros from row 0x05\n"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [error, cause] :
+             {std::pair{gpaksim::NackError::kRemoteIo, "Remote I/O error"},
+              std::pair{gpaksim::NackError::kNoDevice, "No such device or address"}}) {
+            options.knobs.nacks = {c.nack};
+            options.nack_error = error;
+            Restart();
+            const RunResult run =
+                Gpakcfg({"-t", c.type, "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
+            EXPECT_TRUE(gpaktest::Contains(
+                run.out, "Page 0x04 : complete\nPage 0x05 : error & stoped\n\nChip configration"));
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(BusLines().at(c.probes + 16 + 1 + 6), c.reset) << c.type;
+            const std::string nack =
+                std::string("failed: the chip did not acknowledge (") + cause + ")";
+            EXPECT_EQ(run.err, std::regex_replace(c.err, std::regex("NACK"), nack));
+        }
     }
-}
-
-// One open error and a hint; a write run sends no erase command, a read
-// run prints zeros once and says that nothing was read.
-TEST_F(CliTest, AMissingNodeSendsNothingAndSaysSoWithAHint) {
-    options.no_node = true;
-    Restart();
-    const std::string no_bus =
-        "Device open error: No such file or directory\ngpakcfg: /dev/i2c-1: no such bus: enable "
-        "I2C";
-    const RunResult write =
-        Gpakcfg({"-t", "eeprom", "-w", std::string(GPAKCFG_EXAMPLES) + "/demo-config.hex"});
-    EXPECT_EQ(write.err.find(no_bus), 0u) << write.err;
-    EXPECT_EQ(std::count(write.err.begin(), write.err.end(), '\n'), 2);
-    EXPECT_EQ(write.out.find("Erase"), std::string::npos);
-    EXPECT_EQ(write.out.find("complete"), std::string::npos);
-    EXPECT_EQ(write.status, 1);
-    const RunResult read = Gpakcfg({"-t", "reg"});
-    EXPECT_TRUE(OnlyTheReadBack(read, ConfigImage{}));
-    EXPECT_EQ(read.err.find(no_bus), 0u) << read.err;
-    EXPECT_EQ(std::count(read.err.begin(), read.err.end(), '\n'), 3) << read.err;
-    EXPECT_NE(read.err.find("gpakcfg: /dev/i2c-1: nothing was read from 0x08; the table shows "
-                            "zeros\n"),
-              std::string::npos);
-    EXPECT_EQ(read.status, 1);
-    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace
@@ -410,6 +383,21 @@ protected:
     }
     static ConfigImage& Memory(const std::string& type) {
         return type == "nvm" ? gpaksim::Chip().nvm : gpaksim::Chip().eeprom;
+    }
+    static std::string Address(const std::string& type) { return type == "nvm" ? "0x0A" : "0x0B"; }
+    // After its first skip transfers, the bus saw count page reads, and
+    // nothing else.
+    static testing::AssertionResult PageReadsOnly(std::size_t skip, std::size_t count) {
+        const Strings lines = BusLines();
+        if (lines.size() != skip + count) {
+            return testing::AssertionFailure() << lines.size() << " transfers";
+        }
+        for (std::size_t i = skip; i < lines.size(); ++i) {
+            if (lines[i].find(" R 16 ACK") != lines[i].size() - 9) {
+                return testing::AssertionFailure() << lines[i];
+            }
+        }
+        return testing::AssertionSuccess();
     }
     static long Erases() {
         const Strings lines = BusLines();
@@ -442,15 +430,25 @@ TEST_F(CliBenchTest, SetPutsItsBytesIntoTheFileShownWrittenAndVerified) {
         for (const auto& [at, bytes] : c.bytes) {
             std::copy(bytes.begin(), bytes.end(), shown.begin() + static_cast<long>(at));
         }
-        ASSERT_FALSE(Tables(run).empty()) << run.out;
-        EXPECT_EQ(Tables(run).front(), shown);
+        ASSERT_FALSE(run.tables.empty()) << run.out;
+        EXPECT_EQ(run.tables.front(), shown);
         EXPECT_EQ(Memory(c.type), WithCode(shown, c.type)) << testing::PrintToString(args);
-        // --verify takes the same values; without them the memory differs.
-        if (c.type == "eeprom") {
-            args[2] = "--verify";
-            EXPECT_EQ(Gpakcfg(args).status, 0);
-            EXPECT_EQ(Gpakcfg({"-t", c.type, "--verify", kExample}).status, 1);
-        }
+        // --verify takes the same values and only reads; without them the
+        // memory differs, and stays as it is.
+        Restart();
+        Memory(c.type) = WithCode(shown, c.type);
+        args[2] = "--verify";
+        const RunResult same = Gpakcfg(args);
+        EXPECT_EQ(same.status, 0) << same.err;
+        EXPECT_EQ(same.err, "");
+        const RunResult other = Gpakcfg({"-t", c.type, "--verify", kExample});
+        EXPECT_EQ(other.status, 1);
+        EXPECT_EQ(other.err.find("gpakcfg: " + Address(c.type) +
+                                 ": the memory differs from what was sent: "),
+                  0u)
+            << other.err;
+        EXPECT_TRUE(PageReadsOnly(0, 32));
+        EXPECT_EQ(Memory(c.type), WithCode(shown, c.type));
     }
 }
 
@@ -474,14 +472,8 @@ TEST_F(CliBenchTest, SkipIdenticalSendsNoEraseOnAnIdenticalChipAndProgramsAnothe
         EXPECT_EQ(again.err, "");
         // The one-byte reads before the erase (at 0x08, and at 0x00 for the
         // NVM), 16 page reads, then the read-back's 16.
-        const Strings lines = BusLines();
-        const std::size_t probes = type == "nvm" ? 2 : 1;
-        ASSERT_EQ(lines.size(), probes + 32);
-        for (std::size_t i = probes; i < lines.size(); ++i) {
-            EXPECT_EQ(lines[i].find(" R 16 ACK"), lines[i].size() - 9) << lines[i];
-        }
-        EXPECT_NE(again.out.find("\n\nSkipped: the memory at 0x0" +
-                                 std::string(type == "nvm" ? "A" : "B") +
+        EXPECT_TRUE(PageReadsOnly(type == "nvm" ? 2 : 1, 32));
+        EXPECT_NE(again.out.find("\n\nSkipped: the memory at " + Address(type) +
                                  " already holds what would be written; nothing was erased or "
                                  "written.\n\nChip configration data.\n"),
                   std::string::npos)

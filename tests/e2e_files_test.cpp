@@ -18,8 +18,9 @@ const std::string kBanner = "GreenPAK configuration utility\ngpakcfg " GPAKCFG_V
 
 class EndToEndFiles : public BenchTest {};
 
-// A command line or a file that is refused before anything reaches the
-// bus, with the banner alone on standard output.
+// A file that is refused before anything reaches the bus, with the banner
+// alone on standard output. The command lines refused, a missing file and
+// a directory are cli_test's, in process.
 struct Refusal {
     std::string name;
     Strings args;                        // "FILE" stands for the file written with content
@@ -28,24 +29,11 @@ struct Refusal {
 };
 
 std::vector<Refusal> Refusals() {
-    const std::string one_line = "gpakcfg: [^\n]+\n";
     const std::string device =
         ": a character device, not a hex record file: nothing was read from it\n";
     std::string flipped = HexFile(32);                               // lines of 76 characters
     flipped[3 * 76 + 20] = flipped[3 * 76 + 20] == '0' ? '1' : '0';  // line 4
     return {
-        {"NoType", {"-t", "x", "-w", kExample}, {}, "Type is not specified\\."},
-        {"FileWithoutW", {"-t", "nvm", kExample}, {}, one_line},
-        {"WWithoutFile", {"-t", "nvm", "-w"}, {}, one_line},
-        {"TwoDigitCode", {"-t", "nvm", "-c", "12", "-w", kExample}, {}, one_line},
-        {"CodeNotHex", {"-t", "nvm", "-c", "g"}, {}, one_line},
-        {"UnknownOption", {"-t", "nvm", "-w", kExample, "-x"}, {}, one_line},
-        {"VerifyRegisters", {"-t", "reg", "--verify", kExample}, {}, "gpakcfg: --verify: [^\n]+\n"},
-        {"MissingFile",
-         {"-t", "nvm", "-w", "FILE"},
-         {},
-         "Config file open error: No such file or directory\n"},
-        {"Directory", {"-t", "nvm", "-w", "/"}, {}, "Config file read error: Is a directory\n"},
         {"CharacterDeviceToWrite",
          {"-t", "eeprom", "-w", "/dev/zero"},
          {},
@@ -80,7 +68,7 @@ TEST_P(Refused, NothingIsSent) {
     EXPECT_EQ(run.Chip().nvm, gpaksim::DefaultChip().nvm);
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLinesAndFiles, Refused, testing::ValuesIn(Refusals()),
+INSTANTIATE_TEST_SUITE_P(Files, Refused, testing::ValuesIn(Refusals()),
                          [](const testing::TestParamInfo<Refusal>& info) {
                              return info.param.name;
                          });
@@ -133,14 +121,6 @@ TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {
     const std::string again = bench.Path("again.hex");
     EXPECT_EQ(fresh.Gpakcfg({"-t", "nvm", "--save", again}).status, 0);
     EXPECT_EQ(ReadFile(again), ReadFile(backup));
-}
-
-TEST_F(EndToEndFiles, AnIncompleteReadBackLeavesTheBackupAsItWas) {
-    const std::string backup = bench.Write("backup.hex", "the last good backup\n");
-    const RunResult run = bench.Gpakcfg({"-t", "nvm", "--save", backup}, {"--nack", "0x0a:0x50"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(ReadFile(backup), "the last good backup\n");
-    EXPECT_TRUE(Contains(run.err, "gpakcfg: " + backup + ": not saved: "));
 }
 
 }  // namespace

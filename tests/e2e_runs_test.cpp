@@ -39,24 +39,6 @@ TEST_F(EndToEndRuns, AChipThatDoesNotHoldTheFileFailsTheVerify) {
     EXPECT_EQ(good.Chip().eeprom, FileImage(kExample));
 }
 
-TEST_F(EndToEndRuns, VerifyFileComparesWithoutWriting) {
-    ASSERT_EQ(bench.Gpakcfg({"-t", "nvm", "-w", kExample}).status, 0);
-    const RunResult same = bench.Gpakcfg({"-t", "nvm", "--verify", kExample});
-    EXPECT_EQ(same.status, 0) << same.err;
-    EXPECT_EQ(same.err, "");
-    const RunResult other = bench.Gpakcfg({"-t", "nvm", "--verify", OtherFile()});
-    EXPECT_EQ(other.status, 1);
-    EXPECT_EQ(other.err.find("gpakcfg: 0x0A: the memory differs from what was sent: "), 0u);
-    for (const RunResult* run : {&same, &other}) {
-        EXPECT_EQ(run->transfers.size(), 16u);
-        for (const auto& transfer : run->transfers) {  // reads only
-            EXPECT_EQ(transfer.text.find("0x0A W "), 0u) << transfer.text;
-            EXPECT_TRUE(Contains(transfer.text, "; 0x0A R 16"));
-        }
-    }
-    EXPECT_EQ(bench.Chip().nvm, FileImage(kExample, 1));
-}
-
 // Whatever the limit on descriptors, a run programs the chip whole, or
 // says why and sends nothing. Where the run gets the bus but no transfer
 // can be opened (ulimit -n 7 in a shell), the one-byte read that now comes

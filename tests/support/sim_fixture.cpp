@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/gpakcfg.h"
+
 namespace gpaktest {
 
 std::vector<std::string> BusLines() {
@@ -32,6 +34,24 @@ std::string PageWriteLine(unsigned addr, const std::array<std::uint8_t, 256>& im
         line += text;
     }
     return line + " ACK";
+}
+
+InProcessRun SimTest::Gpakcfg(const Strings& args, const std::string& program) {
+    Strings words = args;
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    InProcessRun run;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run.status = RunGpakcfg(static_cast<int>(words.size()), argv.data());
+    run.out = testing::internal::GetCapturedStdout();
+    run.err = testing::internal::GetCapturedStderr();
+    run.tables = DumpTables(run.out);
+    return run;
 }
 
 }  // namespace gpaktest

@@ -1,5 +1,6 @@
-// Test support: a fresh simulated chip in virtual time for each test, and
-// the bus traffic as lines without their times.
+// Test support: a fresh simulated chip in virtual time for each test, the
+// bus traffic as lines without their times, and gpakcfg's own code run
+// against that chip in this process, as a SimBench runs the built one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "run_command.h"
+#include "run_output.h"
 #include "sim.h"
 
 namespace gpaktest {
@@ -20,6 +23,13 @@ std::vector<double> BusTimesMs();
 // "0x02 W 30 <16 bytes of image page 3> ACK": one page write as traced.
 std::string PageWriteLine(unsigned addr, const std::array<std::uint8_t, 256>& image, int page);
 
+// What one in-process run of gpakcfg left, in the words of a SimBench run:
+// its status, output and the hex tables it printed. The bus and the chip
+// are the simulator's: BusLines(), gpaksim::Chip().
+struct InProcessRun : CommandResult {
+    std::vector<Image> tables;
+};
+
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override { Restart(); }
@@ -29,6 +39,8 @@ protected:
         options.virtual_time = true;
         gpaksim::Start(options);
     }
+    // gpakcfg ARGS, started as program, its standard streams captured.
+    static InProcessRun Gpakcfg(const Strings& args, const std::string& program = "gpakcfg");
     gpaksim::Options options;
 };
 
