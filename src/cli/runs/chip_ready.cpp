@@ -30,10 +30,7 @@ const char* NothingSent(const Settings& settings) {
     return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
 }
 
-bool NotAcknowledged(const ProbeResult& probe) {
-    return probe.transfer.status == i2c::TransferStatus::kFailed &&
-           (probe.transfer.error_number == EREMOTEIO || probe.transfer.error_number == ENXIO);
-}
+bool NotAcknowledged(const ProbeResult& probe) { return probe.transfer.NotAcknowledged(); }
 
 // A probe that could not be made, or failed otherwise than by a NACK:
 // whether a chip answers there is not known.

@@ -2,6 +2,7 @@
 
 #include "cli/interruption.h"
 #include "cli/output.h"
+#include "cli/runs/adapter.h"
 #include "cli/runs/bus.h"
 #include "cli/runs/report.h"
 #include "cli/runs/write.h"
@@ -15,7 +16,10 @@ namespace cli::runs {
 Reading ReadAndSave(const Context& run, ConfigImage& image) {
     const i2c::BusLock bus = TakeBus(run.settings.bus);
     Reading reading;
-    reading.complete = ReadBack(run, run.settings, bus.Ready(), image);
+    const bool reachable =
+        bus.Ready() && AddressesFree(run.settings.bus, bus, ChipAddresses(run.settings, false),
+                                     run.settings.force);
+    reading.complete = ReadBack(run, run.settings, reachable, image);
     if (run.settings.save_file) {
         reading.saved = SaveRun(run, reading.complete, image) == kExitOk;
     }

@@ -30,7 +30,7 @@ std::string TransferCause(const i2c::TransferResult& transfer) {
         case i2c::TransferStatus::kDone:
             break;
         case i2c::TransferStatus::kFailed:
-            if (transfer.error_number == EREMOTEIO || transfer.error_number == ENXIO) {
+            if (transfer.NotAcknowledged()) {
                 return "the chip did not acknowledge" + in_brackets;
             }
             return std::strerror(transfer.error_number);
