@@ -6,6 +6,8 @@
 #   2. a full programming run (-t nvm -w FILE) beside the same bus sequence
 #      made by a shell script of i2ctransfer and sleep calls: wall time,
 #      the floor of mandated pauses (2 x 1 s + 32 x 10 ms) and the overhead.
+#      Then the EEPROM programmed in both transfer shapes: plain I2C (the
+#      Pi's adapter) and SMBus (gpak-sim --adapter i2c-stub).
 #   3. the production bench: what -q and --log add to a read, --skip-identical
 #      on a chip that holds the file, and examples/bench.sh programming the
 #      boards of four buses at once against one.
@@ -189,6 +191,24 @@ fi
 printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim -- bash (i2ctransfer + sleep)" \
     "$script_ms" "$(echo "$script_ms - $floor" | bc)"
 echo "  one traced gpakcfg run: $breakdown"
+
+# The two transfer shapes: the EEPROM programmed with the Pi's plain I2C
+# messages, and with i2c-stub's SMBus I2C-block and byte-data commands
+# (i2c-stub reaches no NVM: nothing answers there at 0x02), in turn.
+for _ in $(seq "$prog_runs"); do
+    for adapter in bcm2835 i2c-stub; do
+        rm -f "$work/chip"
+        one_run "$sim" --state "$work/chip" --adapter "$adapter" -- "$tool" -t eeprom -w "$example" \
+            >> "$work/eeprom.$adapter"
+    done
+done
+echo
+echo "Programming the EEPROM (-t eeprom -w) in each transfer shape, median of $prog_runs runs:"
+for adapter in bcm2835 i2c-stub; do
+    shape_ms=$(median < "$work/eeprom.$adapter")
+    printf '  %-44s %8.2f ms, overhead %7.2f ms\n' "gpak-sim --adapter $adapter -- gpakcfg" \
+        "$shape_ms" "$(echo "$shape_ms - $floor" | bc)"
+done
 
 # The production bench: what -q and --log add to a run, --skip-identical on
 # a chip that holds the file, and examples/bench.sh on four buses at once

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "bus/bus.h"
 #include "node/descriptors.h"
 #include "node/i2c_dev.h"
+#include "node/machine_files.h"
 #include "node/node_path.h"
 #include "raw/raw_io.h"
 
@@ -175,6 +177,34 @@ int Open(std::size_t node, int flags) {
         Note("descriptor " + std::to_string(fd) + " of " + NodeOf(sim, opened) +
                  " is a standard stream: the program opened it with that stream closed",
              false);
+    }
+    return fd;
+}
+
+int OpenMachineFile(const char* path, int flags, bool& handled) {
+    handled = false;
+    // Other paths never start the simulator: it takes descriptors.
+    if (path == nullptr || !MayBeMachineFile(path)) {
+        return -1;
+    }
+    const raw::SavedErrno saved;
+    Sim& sim = Get();
+    std::string content;
+    bool missing = false;
+    if (!MachineFile(sim.options, sim.bus.Nodes(), path, content, missing)) {
+        return -1;
+    }
+    handled = true;
+    if (missing) {
+        return raw::Fail(ENOENT);
+    }
+    const int fd = static_cast<int>(
+        syscall(SYS_memfd_create, "gpak-sim", (flags & O_CLOEXEC) != 0 ? MFD_CLOEXEC : 0U));
+    if (fd < 0 || !raw::WriteAll(fd, content) || lseek(fd, 0, SEEK_SET) != 0) {
+        if (fd >= 0) {
+            raw::Close(fd);
+        }
+        return raw::Fail(EIO);
     }
     return fd;
 }

@@ -40,6 +40,10 @@ const std::vector<std::string>& Problems();  // misuse and failures seen
 // every open, and open that node with Open().
 std::optional<std::size_t> NodeNamed(int dirfd, const char* path);
 int Open(std::size_t node, int flags);
+// Opens a file of the machine's that the simulator answers
+// (node/machine_files.h): a descriptor of the program's own, or -1 with
+// errno; handled is false when path is none of them.
+int OpenMachineFile(const char* path, int flags, bool& handled);
 bool Owns(int fd);
 int Ioctl(int fd, unsigned long request, void* arg);
 ssize_t Read(int fd, void* buf, std::size_t count);

@@ -94,6 +94,27 @@ TEST_F(LauncherTest, I2cdumpAndI2ctransferShowTheMemoriesAsGpakcfgDoes) {
         bytes.push_back(value);
     }
     EXPECT_EQ(bytes, std::vector<unsigned>(eeprom.begin() + 0x10, eeprom.begin() + 0x20));
+
+    // The same through every other adapter, whose functionality the tools
+    // follow; a combined transfer is refused where the adapter makes none
+    // (i2c-stub's functionality has no I2C: i2ctransfer does not try).
+    for (const char* adapter :
+         {"gpio", "designware", "tiny-usb", "mcp2221", "cp2112", "ft260", "i2c-stub"}) {
+        const Strings sim = {"--adapter", adapter};
+        for (const char* mode : {"b", "i"}) {
+            const RunResult run = Tool("i2cdump", {"-y", "1", "0x0b", mode}, sim);
+            EXPECT_EQ(run.status, 0) << adapter << mode << run.err;
+            EXPECT_EQ(I2cdumpImage(run.out), eeprom) << adapter << mode;
+        }
+        const std::string name = adapter;
+        const RunResult transfer = Tool("i2ctransfer", {"-y", "1", "w1@0x0b", "0x10", "r16"}, sim);
+        EXPECT_EQ(transfer.status == 0, name != "cp2112" && name != "i2c-stub") << adapter;
+        EXPECT_EQ(transfer.err.find(name == "cp2112"     ? "Operation not supported"
+                                    : name == "i2c-stub" ? "I2C transfers capability"
+                                                         : "\n") != std::string::npos,
+                  name == "cp2112" || name == "i2c-stub")
+            << adapter << transfer.err;
+    }
 }
 
 TEST_F(LauncherTest, ANackFailsAsOnThePiOrAsChosenAndOnlyItsBusAnswers) {

@@ -80,7 +80,9 @@ int Bus::Transfer(const std::vector<BusMessage>& messages, std::size_t node) {
             if (!msg.read) {
                 message.bytes.assign(msg.buf, msg.buf + msg.len);
             }
-            record.ack = WiredMessage(state, chips, options_.knobs, msg.addr, msg.read,
+            const AdapterRow& adapter = Adapter();
+            record.ack = msg.addr >= adapter.first_addr && msg.addr <= adapter.last_addr &&
+                         WiredMessage(state, chips, options_.knobs, msg.addr, msg.read,
                                       message.bytes, msg.len, now, took);
             if (record.ack && msg.read && msg.len > 0) {
                 std::memcpy(msg.buf, message.bytes.data(), msg.len);
@@ -102,10 +104,29 @@ int Bus::Transfer(const std::vector<BusMessage>& messages, std::size_t node) {
     }
     records_.push_back(record);
     if (!record.ack) {
-        errno = options_.nack_error == NackError::kNoDevice ? ENXIO : EREMOTEIO;
+        switch (options_.nack_error) {
+            case NackError::kAdapter:
+                errno = Adapter().nack_errno;
+                break;
+            case NackError::kRemoteIo:
+                errno = EREMOTEIO;
+                break;
+            case NackError::kNoDevice:
+                errno = ENXIO;
+                break;
+        }
         return -1;
     }
     return static_cast<int>(messages.size());
+}
+
+unsigned long Bus::Functions() const {
+    return options_.functionality < 0 ? Adapter().funcs
+                                      : static_cast<unsigned long>(options_.functionality);
+}
+
+bool Bus::Bound(std::uint16_t addr) const {
+    return std::find(options_.bound.begin(), options_.bound.end(), addr) != options_.bound.end();
 }
 
 void Bus::Advance(std::int64_t ns) {

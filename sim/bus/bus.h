@@ -48,6 +48,11 @@ public:
     // flock(2) on a descriptor of Nodes()[node] with lock.
     int Flock(NodeLock& lock, std::size_t node, int operation) const;
 
+    // The adapter the nodes answer as, and what it reports for I2C_FUNCS.
+    [[nodiscard]] const AdapterRow& Adapter() const { return *options_.adapter; }
+    [[nodiscard]] unsigned long Functions() const;
+    [[nodiscard]] bool Bound(std::uint16_t addr) const;
+
     SharedChip& Chip() { return chip_; }
     [[nodiscard]] const std::vector<TransferRecord>& Records() const { return records_; }
     [[nodiscard]] const TraceFile& Trace() const { return trace_; }

@@ -59,12 +59,20 @@ int Open(OpenFn real, const char* path, int flags, mode_t mode) {
     if (const auto node = NodeNamed(AT_FDCWD, path)) {
         return gpaksim::Open(*node, flags);
     }
+    bool handled = false;
+    if (const int fd = OpenMachineFile(path, flags, handled); handled) {
+        return fd;
+    }
     return real != nullptr ? AfterRealOpen(real(path, flags, mode)) : Missing();
 }
 
 int Open2(Open2Fn real, const char* path, int flags) {
     if (const auto node = NodeNamed(AT_FDCWD, path)) {
         return gpaksim::Open(*node, flags);
+    }
+    bool handled = false;
+    if (const int fd = OpenMachineFile(path, flags, handled); handled) {
+        return fd;
     }
     return real != nullptr ? AfterRealOpen(real(path, flags)) : Missing();
 }
@@ -73,12 +81,20 @@ int OpenAt(OpenAtFn real, int dirfd, const char* path, int flags, mode_t mode) {
     if (const auto node = NodeNamed(dirfd, path)) {
         return gpaksim::Open(*node, flags);
     }
+    bool handled = false;
+    if (const int fd = OpenMachineFile(path, flags, handled); handled) {
+        return fd;
+    }
     return real != nullptr ? AfterRealOpen(real(dirfd, path, flags, mode)) : Missing();
 }
 
 int OpenAt2(OpenAt2Fn real, int dirfd, const char* path, int flags) {
     if (const auto node = NodeNamed(dirfd, path)) {
         return gpaksim::Open(*node, flags);
+    }
+    bool handled = false;
+    if (const int fd = OpenMachineFile(path, flags, handled); handled) {
+        return fd;
     }
     return real != nullptr ? AfterRealOpen(real(dirfd, path, flags)) : Missing();
 }

@@ -1,6 +1,7 @@
 #include "knobs/options.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -62,6 +63,49 @@ bool TakeErrno(Options& o, const std::string& t, std::string& error) {
     return true;
 }
 
+bool TakeAdapter(Options& o, const std::string& t, std::string& error) {
+    const AdapterRow* adapter = FindAdapter(t);
+    if (adapter == nullptr) {
+        error = "unknown adapter '" + t + "' (" + AdapterNames() + ")";
+        return false;
+    }
+    o.adapter = adapter;
+    return true;
+}
+
+bool TakeFunctionality(Options& o, const std::string& t, std::string& error) {
+    if (!ParseNumber(t, 0, 0xFFFFFFFL, o.functionality)) {
+        error = "invalid functionality '" + t + "' (0x0..0xfffffff)";
+        return false;
+    }
+    return true;
+}
+
+// Comma-separated addresses, added to those already bound.
+bool TakeBound(Options& o, const std::string& t, std::string& error) {
+    std::stringstream items(t);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        long addr = 0;
+        if (!ParseNumber(item, 0, 0x7F, addr)) {
+            error = "invalid address '" + item + "' (0x00..0x7f)";
+            return false;
+        }
+        o.bound.push_back(static_cast<std::uint8_t>(addr));
+    }
+    return true;
+}
+
+std::string BoundText(const Options& o) {
+    std::string text;
+    for (const std::uint8_t addr : o.bound) {
+        char item[8];
+        std::snprintf(item, sizeof item, "0x%02x", addr);
+        text += (text.empty() ? "" : ",") + std::string(item);
+    }
+    return text;
+}
+
 bool TakeEpoch(Options& o, const std::string& t, std::string& error) {
     char* end = nullptr;
     errno = 0;
@@ -97,11 +141,28 @@ const std::vector<Knob>& KnobTable() {
          "NACK transfers to ADDR (writes of REG only); repeatable",
          [](Options& o, Text t, std::string& e) { return ParseNacks(t, o.knobs.nacks, e); },
          [](const Options& o) { return FormatNacks(o.knobs.nacks); }},
-        {"errno", "NAME", "GPAK_SIM_ERRNO", "a NACK fails with eremoteio (as a Pi) or enxio",
-         TakeErrno,
+        {"errno", "NAME", "GPAK_SIM_ERRNO",
+         "a NACK fails with eremoteio or enxio, whatever the adapter", TakeErrno,
          [](const Options& o) {
-             return std::string(o.nack_error == NackError::kNoDevice ? "enxio" : "");
+             return std::string(o.nack_error == NackError::kNoDevice   ? "enxio"
+                                : o.nack_error == NackError::kRemoteIo ? "eremoteio"
+                                                                       : "");
          }},
+        {"adapter", "NAME", "GPAK_SIM_ADAPTER",
+         "answer as the Linux adapter NAME does (bcm2835, the default; see the manual)",
+         TakeAdapter,
+         [](const Options& o) {
+             return o.adapter == &Adapters().front() ? std::string() : o.adapter->name;
+         }},
+        {"functionality", "BITS", "GPAK_SIM_FUNCTIONALITY",
+         "report BITS for I2C_FUNCS instead of the adapter's", TakeFunctionality,
+         [](const Options& o) {
+             char bits[16];
+             std::snprintf(bits, sizeof bits, "0x%lx", o.functionality);
+             return o.functionality < 0 ? std::string() : std::string(bits);
+         }},
+        {"bound", "ADDR", "GPAK_SIM_BOUND",
+         "a kernel driver owns ADDR (I2C_SLAVE: EBUSY); repeatable", TakeBound, BoundText},
         {"unacked-commands", nullptr, "GPAK_SIM_UNACKED_COMMANDS",
          "carry out erase and reset commands, NACK them",
          [](Options& o, Text t, std::string&) { return TakeSwitch(o.knobs.unacked_commands, t); },

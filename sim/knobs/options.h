@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "model/adapters.h"
 #include "model/board.h"
 #include "model/chip_model.h"
 
 namespace gpaksim {
 
-// What a transfer that is not acknowledged fails with: EREMOTEIO, as on
-// the Raspberry Pi's i2c-bcm2835, or ENXIO, as on many other adapters.
-enum class NackError { kRemoteIo, kNoDevice };
+// What a transfer that is not acknowledged fails with: the adapter's own
+// errno, or EREMOTEIO (the Raspberry Pi's i2c-bcm2835) or ENXIO (many
+// other adapters) whatever the adapter.
+enum class NackError { kAdapter, kRemoteIo, kNoDevice };
 
 constexpr char kDefaultNode[] = "/dev/i2c-1";
 
@@ -28,7 +30,11 @@ struct Options {
     // of the state file, on node_path.
     std::vector<ChipPlacement> chips;
     ChipKnobs knobs;
-    NackError nack_error = NackError::kRemoteIo;
+    NackError nack_error = NackError::kAdapter;
+    const AdapterRow* adapter = &Adapters().front();  // the Raspberry Pi's
+    long functionality = -1;                          // what I2C_FUNCS reports; -1: the adapter's
+    // Addresses that a kernel driver owns: I2C_SLAVE fails there with EBUSY.
+    std::vector<std::uint8_t> bound;
     bool no_node = false;  // the node is missing
     bool virtual_time = false;
     std::int64_t epoch_ns = 0;  // CLOCK_MONOTONIC at the launcher's start; 0: now

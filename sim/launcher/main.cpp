@@ -96,9 +96,13 @@ std::vector<std::string> CheckProgram(const std::string& name, const std::string
 
 // Where the real nodes cannot be put out of reach, nothing runs while there
 // are any: a program that escaped the preload would program a real chip.
-void KeepRealNodesAway() {
+// The simulated nodes get an entry in the command's /dev as the real ones
+// do, so that a program that lists /dev finds them.
+void KeepRealNodesAway(const gpaksim::Options& sim) {
     const std::vector<std::string> nodes = RealNodes();
-    const Isolation isolation = Isolate(nodes);
+    std::vector<std::string> entries = gpaksim::RunNodes(sim.chips, sim.node_path);
+    entries.insert(entries.end(), nodes.begin(), nodes.end());
+    const Isolation isolation = Isolate(entries);
     if (isolation.ok || (nodes.empty() && !isolation.refuse)) {
         return;
     }
@@ -138,7 +142,7 @@ int Launch(LaunchSettings& settings) {
     const std::string preloads =
         preload + (others != nullptr && others[0] != '\0' ? " " + std::string(others) : "");
     gpaksim::ExportOptions(sim);
-    KeepRealNodesAway();
+    KeepRealNodesAway(sim);
     PrepareChips(sim);
 
     std::vector<std::string> command = settings.command;

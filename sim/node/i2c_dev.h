@@ -1,6 +1,7 @@
 // What the simulated node answers on a descriptor, as the kernel's i2c-dev
-// on the Raspberry Pi's i2c-bcm2835 adapter does: the ioctl requests, and
-// read(2) and write(2) at the address set with I2C_SLAVE.
+// on the run's adapter (the Raspberry Pi's i2c-bcm2835 unless --adapter)
+// does: the ioctl requests, and read(2) and write(2) at the address set
+// with I2C_SLAVE.
 #pragma once
 
 #include <sys/types.h>
@@ -9,10 +10,6 @@
 #include "node/descriptors.h"
 
 namespace gpaksim {
-
-// What the adapter reports for I2C_FUNCS: plain I2C, and the SMBus
-// commands that the kernel emulates with it.
-unsigned long AdapterFunctions();
 
 // Each returns what the system call returns, with errno set on failure.
 int NodeIoctl(Bus& bus, NodeDescriptor& node, unsigned long request, void* arg);

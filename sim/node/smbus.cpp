@@ -232,6 +232,29 @@ bool KnownSize(std::uint32_t size) {
     }
 }
 
+// The functionality bit of an SMBus command.
+unsigned long FunctionOf(std::uint32_t size, std::uint8_t read_write) {
+    const bool read = read_write == I2C_SMBUS_READ;
+    switch (size) {
+        case I2C_SMBUS_QUICK:
+            return I2C_FUNC_SMBUS_QUICK;
+        case I2C_SMBUS_BYTE:
+            return read ? I2C_FUNC_SMBUS_READ_BYTE : I2C_FUNC_SMBUS_WRITE_BYTE;
+        case I2C_SMBUS_BYTE_DATA:
+            return read ? I2C_FUNC_SMBUS_READ_BYTE_DATA : I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
+        case I2C_SMBUS_WORD_DATA:
+            return read ? I2C_FUNC_SMBUS_READ_WORD_DATA : I2C_FUNC_SMBUS_WRITE_WORD_DATA;
+        case I2C_SMBUS_PROC_CALL:
+            return I2C_FUNC_SMBUS_PROC_CALL;
+        case I2C_SMBUS_BLOCK_DATA:
+            return read ? I2C_FUNC_SMBUS_READ_BLOCK_DATA : I2C_FUNC_SMBUS_WRITE_BLOCK_DATA;
+        case I2C_SMBUS_BLOCK_PROC_CALL:
+            return I2C_FUNC_SMBUS_BLOCK_PROC_CALL;
+        default:
+            return read ? I2C_FUNC_SMBUS_READ_I2C_BLOCK : I2C_FUNC_SMBUS_WRITE_I2C_BLOCK;
+    }
+}
+
 }  // namespace
 
 std::uint8_t SmbusPec(std::uint8_t crc, const std::uint8_t* bytes, std::size_t len) {
@@ -277,6 +300,12 @@ int SmbusIoctl(Bus& bus, const NodeDescriptor& node, const i2c_smbus_ioctl_data*
                 data.block[0] = I2C_SMBUS_BLOCK_MAX;
             }
         }
+    }
+    // An adapter without plain I2C carries out the commands itself, and
+    // refuses those it does not offer.
+    const unsigned long funcs = bus.Adapter().funcs;
+    if ((funcs & I2C_FUNC_I2C) == 0 && (funcs & FunctionOf(size, read_write)) == 0) {
+        return raw::Fail(EOPNOTSUPP);
     }
     Emulated command(node.addr, node.pec, read_write, request->command, size);
     if (!command.Build(data) || command.Run(bus, node.bus, data) != 0) {

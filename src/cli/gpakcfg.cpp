@@ -5,6 +5,7 @@
 #include "cli/log/record.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/runs/adapter.h"
 #include "cli/runs/read.h"
 #include "cli/runs/scan.h"
 #include "cli/runs/write.h"
@@ -48,6 +49,9 @@ int Run(int argc, char* argv[]) {
     }
     if (settings.action == Action::kVersion) {
         return kExitOk;
+    }
+    if (settings.action == Action::kListBuses) {
+        return runs::ListBusesRun(stdout);
     }
     if (settings.type == kConfigUnset && !scan) {
         // The fixed text ends without a line break and says nothing of

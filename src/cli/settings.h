@@ -17,6 +17,7 @@ enum class Action {
     kUsage,    // no arguments, -h or --help: the usage, and nothing else
     kVersion,  // --version: the banner, and nothing else
     kScan,     // --scan: the chips that answer on the bus, writing nothing
+    kListBuses,  // --list-buses: the machine's buses and what they offer
 };
 
 struct Settings {
@@ -33,6 +34,7 @@ struct Settings {
     std::vector<ByteSet> set_bytes;          // --set: bytes in place of the file's
     bool skip_identical = false;             // --skip-identical: no erase where it holds the file
     std::optional<std::string> log_file;     // --log: a JSON line of the run appended to it
+    bool force = false;                      // --force: past a kernel driver at an address
 };
 
 struct ParsedSettings {

@@ -1,8 +1,10 @@
 #include "cli/together.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "cli/outputs.h"
+#include "i2c/i2c.h"
 
 namespace cli {
 
@@ -52,6 +54,34 @@ std::string SetOnControlCode(const Settings& s) {
     return "";
 }
 
+// --list-buses lists what the machine has: no option about a chip or a run.
+std::string ListBusesWith(const Settings& s) {
+    if (s.action != Action::kListBuses) {
+        return "";
+    }
+    const std::pair<const char*, bool> others[] = {
+        {"-t", s.type != kConfigUnset},
+        {"-c", s.code_given},
+        {"-w", s.write_file.has_value()},
+        {"--verify", s.verify_file.has_value()},
+        {"--no-verify", !s.verify},
+        {"--save", s.save_file.has_value()},
+        {"--new-code", s.new_code.has_value()},
+        {"--set", !s.set_bytes.empty()},
+        {"--skip-identical", s.skip_identical},
+        {"--log", s.log_file.has_value()},
+        {"--force", s.force},
+        {"--bus", !s.bus.empty() && s.bus != kDefaultDevice},
+    };
+    for (const auto& [option, given] : others) {
+        if (given) {
+            return std::string("--list-buses: not with ") + option +
+                   ": it lists every bus, and reads no chip";
+        }
+    }
+    return "";
+}
+
 // In the order they are checked: the first broken is the one said.
 const Rule kRules[] = {
     {[](const Settings& s) { return s.write_file && s.verify_file; },
@@ -79,6 +109,8 @@ const Rule kRules[] = {
     {[](const Settings& s) { return Scan(s) && !s.verify; }, "--scan: not with --no-verify", kScan},
     {[](const Settings& s) { return Scan(s) && s.save_file; }, "--scan: not with --save", kScan},
     {[](const Settings& s) { return Scan(s) && s.new_code; }, "--scan: not with --new-code", kScan},
+    {[](const Settings& s) { return Scan(s) && s.force; }, "--scan: not with --force", kScan},
+    {nullptr, nullptr, "", ListBusesWith},
     {[](const Settings& s) { return !s.set_bytes.empty() && !s.write_file && !s.verify_file; },
      "--set: only with -w or --verify, whose file it changes"},
     {nullptr, nullptr, "", SetsOverlap},

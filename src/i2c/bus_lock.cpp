@@ -10,6 +10,9 @@
 
 #include <cerrno>
 
+#include "i2c/buses.h"
+#include "i2c/i2c.h"
+
 namespace i2c {
 
 namespace {
@@ -32,6 +35,26 @@ bool WaitForLock(int fd, std::chrono::milliseconds wait_limit) {
 
 }  // namespace
 
+AddressCheck BusLock::CheckAddresses(const std::string& node,
+                                     const std::vector<std::uint8_t>& addrs) const {
+    AddressCheck check;
+    for (const std::uint8_t addr : addrs) {
+        if (ioctl(fd_.Get(), I2C_SLAVE, static_cast<unsigned long>(addr)) == 0) {
+            continue;
+        }
+        check.addr = addr;
+        check.error_number = errno;
+        if (check.error_number == EBUSY) {
+            check.status = AddressCheck::Status::kOwned;
+            check.driver = DriverAt(node, addr);
+        } else {
+            check.status = AddressCheck::Status::kFailed;
+        }
+        break;
+    }
+    return check;
+}
+
 BusLock BusLock::Acquire(const std::string& node, std::chrono::milliseconds wait_limit,
                          const std::function<void()>& on_wait) {
     BusLock lock;
@@ -46,13 +69,13 @@ BusStatus BusLock::Take(const std::string& node, std::chrono::milliseconds wait_
         error_number_ = errno;
         return BusStatus::kCannotOpen;
     }
-    unsigned long funcs = 0;
-    if (ioctl(fd_.Get(), I2C_FUNCS, &funcs) != 0) {
+    if (ioctl(fd_.Get(), I2C_FUNCS, &funcs_) != 0) {
         error_number_ = errno;
+        funcs_ = 0;
         return BusStatus::kNotI2c;
     }
-    if ((funcs & I2C_FUNC_I2C) == 0) {
-        return BusStatus::kSmbusOnly;
+    if (!OfferOf(funcs_).reads) {
+        return BusStatus::kNoShape;
     }
     if (TryLock(fd_.Get())) {
         return BusStatus::kReady;

@@ -1,11 +1,15 @@
-// Register transfers with the chip over the Linux i2c-dev interface: the
-// two shapes (register read, register write), each a call that opens the
-// node, makes one I2C_RDWR ioctl and closes it again. They return what
+// Register transfers with the chip over the Linux i2c-dev interface: a
+// register read and a register write, each a call that opens the node,
+// makes one transfer and closes it again. The transfer's shape (plain I2C
+// messages, or SMBus commands that put the same bytes on the wire) is
+// chosen once per run from what the adapter offers. They return what
 // happened, errno included; only the open-error line is theirs to print.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 // The node that every transfer opens: /dev/i2c-1 unless the run chose
 // another bus.
@@ -32,11 +36,45 @@ struct TransferResult {
     int error_number = 0;
 
     [[nodiscard]] bool Ok() const { return status == TransferStatus::kDone; }
+    // Whether it failed because nothing acknowledged it, in the words of
+    // any adapter: ENXIO (most), EREMOTEIO (the Pi's, many SoCs'),
+    // ETIMEDOUT (USB bridges), ENODEV (i2c-stub) or EIO (a bit-banged bus's
+    // data byte, or fewer messages moved than asked).
+    [[nodiscard]] bool NotAcknowledged() const;
     // Whether it reached the bus, done or failed there; else nothing was sent.
     [[nodiscard]] bool Sent() const {
         return status == TransferStatus::kDone || status == TransferStatus::kFailed;
     }
 };
+
+// How a run's transfers are put to the adapter.
+enum class Shape {
+    kPlain,       // I2C_RDWR messages
+    kSmbusBlock,  // SMBus I2C-block commands for pages, byte-data for single bytes
+    kSmbusByte,   // SMBus byte-data reads only, a page as 16 of them; no writes
+};
+
+// What an adapter with the I2C_FUNCS bits funcs offers: the shape of its
+// reads and of its writes; none where it has no shape for them.
+struct Offer {
+    std::optional<Shape> reads;
+    std::optional<Shape> writes;
+};
+Offer OfferOf(unsigned long funcs);
+
+// For each shape that writes, the bits funcs lacks for it: what stands in
+// the way of programming through the adapter.
+struct Lack {
+    Shape shape;
+    unsigned long missing;
+};
+std::vector<Lack> WriteLacks(unsigned long funcs);
+
+// The run's shape is chosen at its first transfer from I2C_FUNCS of the
+// node, and kept; a plain transfer that the adapter refuses (EOPNOTSUPP: a
+// combined transfer it cannot make) moves the run to the next shape it
+// offers. After this the next transfer chooses again.
+void ForgetShape();
 
 // Reads len bytes from register reg on of device addr into buf, as one
 // combined transfer (1-byte write of reg, then the read). A node that

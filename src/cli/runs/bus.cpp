@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/runs/adapter.h"
 #include "cli/say.h"
 #include "cli/texts.h"
 
@@ -21,9 +22,7 @@ void PrintOpenHint(const std::string& node, int error) {
                 node.c_str());
             break;
         case ENOENT:
-            Say("%s: no such bus: enable I2C (sudo raspi-config nonint do_i2c 0, or "
-                "dtparam=i2c_arm=on in config.txt) or choose the bus with --bus",
-                node.c_str());
+            SayNoSuchBus(node);
             break;
         default:
             Say("%s: cannot be opened; nothing was sent to the chip", node.c_str());
@@ -43,8 +42,9 @@ void ReportBus(const std::string& node, const i2c::BusLock& bus) {
         case i2c::BusStatus::kNotI2c:
             Say("%s is not an I2C adapter (I2C_FUNCS: %s)", name, std::strerror(bus.ErrorNumber()));
             break;
-        case i2c::BusStatus::kSmbusOnly:
-            Say("%s makes no plain I2C transfers (it offers SMBus only), which the chip needs",
+        case i2c::BusStatus::kNoShape:
+            Say("%s offers neither plain I2C transfers (I2C_FUNC_I2C) nor SMBus byte-data reads "
+                "(I2C_FUNC_SMBUS_READ_BYTE_DATA); nothing was sent to the chip",
                 name);
             break;
         case i2c::BusStatus::kCannotLock:

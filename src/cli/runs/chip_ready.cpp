@@ -43,9 +43,7 @@ std::string NvmCommand(const Settings& settings, const std::string& at, const st
     return Command(settings, rest);
 }
 
-const char* NothingSent(const Settings& settings) {
-    return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
-}
+bool NotAcknowledged(const ProbeResult& probe) { return probe.transfer.NotAcknowledged(); }
 
 // A probe that could not be made, or failed otherwise than by a NACK:
 // whether a chip answers there is not known.
@@ -91,10 +89,10 @@ bool NoChipAt(const Settings& settings, std::uint8_t code,
     const ProbeResult probe = ProbeChip(code);
     if (probe.Answered()) {
         taken(settings, probe);
-    } else if (!NotAcknowledged(probe.transfer)) {
+    } else if (!NotAcknowledged(probe)) {
         SayNotProbed(settings, probe);
     }
-    return !probe.Answered() && NotAcknowledged(probe.transfer);
+    return !probe.Answered() && NotAcknowledged(probe);
 }
 
 }  // namespace
@@ -177,7 +175,7 @@ bool ChipReady(const Context& run) {
     const std::uint8_t nvm = chip::kFacts.nvm_write_code;
     const ProbeResult probe = ProbeChip(settings.code);
     if (!probe.Answered()) {
-        if (NotAcknowledged(probe.transfer)) {
+        if (NotAcknowledged(probe)) {
             SayNoChip(settings, probe);
         } else {
             SayNotProbed(settings, probe);

@@ -2,6 +2,7 @@
 
 #include "cli/interruption.h"
 #include "cli/output.h"
+#include "cli/runs/adapter.h"
 #include "cli/runs/bus.h"
 #include "cli/runs/chip_ready.h"
 #include "cli/runs/report.h"
@@ -16,7 +17,10 @@ namespace cli::runs {
 Reading ReadAndSave(const Context& run, ConfigImage& image) {
     const i2c::BusLock bus = TakeBus(run.settings.bus);
     Reading reading;
-    reading.complete = ReadBack(run, run.settings, bus.Ready(), image, true);
+    const bool reachable =
+        bus.Ready() && AddressesFree(run.settings.bus, bus, ChipAddresses(run.settings, false),
+                                     run.settings.force);
+    reading.complete = ReadBack(run, run.settings, reachable, image);
     if (run.settings.save_file) {
         reading.saved = SaveRun(run, reading.complete, image) == kExitOk;
     }
@@ -43,7 +47,7 @@ bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, Conf
         }
         // Nothing answered at all: where the chips are.
         if (look_for_chips && !complete && read.failed_page == 0 &&
-            NotAcknowledged(read.transfer)) {
+            read.transfer.NotAcknowledged()) {
             SayWhereTheChipsAre(settings);
         }
     } else {

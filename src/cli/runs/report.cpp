@@ -23,11 +23,6 @@ std::string HexDigit(unsigned code) {
     return digit;
 }
 
-bool NotAcknowledged(const i2c::TransferResult& transfer) {
-    return transfer.status == i2c::TransferStatus::kFailed &&
-           (transfer.error_number == EREMOTEIO || transfer.error_number == ENXIO);
-}
-
 // Why a transfer did not go through: a NACK in words, then errno's text.
 std::string TransferCause(const i2c::TransferResult& transfer) {
     const std::string in_brackets = std::string(" (") + std::strerror(transfer.error_number) + ")";
@@ -35,7 +30,7 @@ std::string TransferCause(const i2c::TransferResult& transfer) {
         case i2c::TransferStatus::kDone:
             break;
         case i2c::TransferStatus::kFailed:
-            if (NotAcknowledged(transfer)) {
+            if (transfer.NotAcknowledged()) {
                 return "the chip did not acknowledge" + in_brackets;
             }
             return std::strerror(transfer.error_number);

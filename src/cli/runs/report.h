@@ -14,10 +14,6 @@ namespace cli::runs {
 // A control code as -c takes it: "a".
 std::string HexDigit(unsigned code);
 
-// Whether nothing acknowledged the transfer (EREMOTEIO, or ENXIO on some
-// adapters): no chip answers at its address.
-bool NotAcknowledged(const i2c::TransferResult& transfer);
-
 // Why a transfer did not go through: a NACK in words, then errno's text.
 std::string TransferCause(const i2c::TransferResult& transfer);
 

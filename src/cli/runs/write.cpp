@@ -4,6 +4,7 @@
 
 #include "cli/interruption.h"
 #include "cli/output.h"
+#include "cli/runs/adapter.h"
 #include "cli/runs/bus.h"
 #include "cli/runs/chip_ready.h"
 #include "cli/runs/read.h"
@@ -154,7 +155,9 @@ int WriteRun(const Context& run) {
     // before the chip is known to answer where it is written, alone.
     run.record.action = "write";
     const i2c::BusLock bus = TakeBus(settings.bus);
-    if (!bus.Ready() || !ChipReady(run)) {
+    if (!bus.Ready() || !CanProgramThrough(settings.bus, bus) ||
+        !AddressesFree(settings.bus, bus, ChipAddresses(settings, true), settings.force) ||
+        !ChipReady(run)) {
         return kExitFailed;
     }
     ConfigImage sent = image;
