@@ -43,6 +43,10 @@ std::string NvmCommand(const Settings& settings, const std::string& at, const st
     return Command(settings, rest);
 }
 
+const char* NothingSent(const Settings& settings) {
+    return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
+}
+
 bool NotAcknowledged(const ProbeResult& probe) { return probe.transfer.NotAcknowledged(); }
 
 // A probe that could not be made, or failed otherwise than by a NACK:
