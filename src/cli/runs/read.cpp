@@ -20,7 +20,7 @@ Reading ReadAndSave(const Context& run, ConfigImage& image) {
     const bool reachable =
         bus.Ready() && AddressesFree(run.settings.bus, bus, ChipAddresses(run.settings, false),
                                      run.settings.force);
-    reading.complete = ReadBack(run, run.settings, reachable, image);
+    reading.complete = ReadBack(run, run.settings, reachable, image, true);
     if (run.settings.save_file) {
         reading.saved = SaveRun(run, reading.complete, image) == kExitOk;
     }
