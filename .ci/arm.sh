@@ -20,7 +20,8 @@ fail() {
 export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture armhf
 dpkg --add-architecture arm64
-apt-get update -q
+# A mirror caught mid-sync fails once; the next try finds it whole.
+apt-get update -q || { sleep 30; apt-get update -q; }
 apt-get install -y -q --no-install-recommends \
     cmake make file qemu-user \
     g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi \

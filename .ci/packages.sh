@@ -67,7 +67,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     if [ "$add_arm64" = 1 ]; then
         dpkg --add-architecture arm64
     fi
-    apt-get update -q
+    # A mirror caught mid-sync fails once; the next try finds it whole.
+    apt-get update -q || { sleep 30; apt-get update -q; }
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 

@@ -14,9 +14,9 @@ namespace cli {
 
 enum class Action {
     kRun,
-    kUsage,    // no arguments, -h or --help: the usage, and nothing else
-    kVersion,  // --version: the banner, and nothing else
-    kScan,     // --scan: the chips that answer on the bus, writing nothing
+    kUsage,      // no arguments, -h or --help: the usage, and nothing else
+    kVersion,    // --version: the banner, and nothing else
+    kScan,       // --scan: the chips that answer on the bus, writing nothing
     kListBuses,  // --list-buses: the machine's buses and what they offer
 };
 
