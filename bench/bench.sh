@@ -221,16 +221,23 @@ if [ -x "$linked" ]; then
     : > "$work/quiet"
     : > "$work/logged"
     : > "$work/skip"
+    : > "$work/cut"
+    # A log 100 bytes short of a file-size limit: each line is cut short
+    # and taken back (the run fails with "not logged").
+    head -c $((64 * 1024 - 100)) /dev/zero | tr '\0' 'x' > "$work/full.log"
     for _ in $(seq "$runs"); do
-        for row in plain quiet logged skip; do
+        for row in plain quiet logged skip cut; do
+            limit=unlimited
             case $row in
                 plain) extra=() ;;
                 quiet) extra=(-q) ;;
                 logged) extra=(--log "$work/runs.log") ;;
                 skip) extra=(-w "$example" --skip-identical) ;;
+                cut) extra=(--log "$work/full.log") limit=64 ;;
             esac
             stamp start
-            GPAK_SIM_STATE="$work/chip" "$linked" -t nvm "${extra[@]}" > /dev/null
+            (ulimit -f "$limit" && GPAK_SIM_STATE="$work/chip" exec "$linked" -t nvm "${extra[@]}") \
+                > /dev/null 2>&1 || [ "$row" = cut ]
             stamp end
             echo "$(((end - start) / 1000))" >> "$work/$row"
         done
@@ -249,6 +256,8 @@ if [ -x "$linked" ]; then
         "$(echo "$(ms quiet) - $(ms plain)" | bc)"
     printf '  %-44s %8.2f ms (%+.2f ms)\n' "read, --log FILE" "$(ms logged)" \
         "$(echo "$(ms logged) - $(ms plain)" | bc)"
+    printf '  %-44s %8.2f ms (%+.2f ms)\n' "read, --log FILE cut short and taken back" \
+        "$(ms cut)" "$(echo "$(ms cut) - $(ms plain)" | bc)"
     printf '  %-44s %8.2f ms\n' "-w FILE --skip-identical, chip holds FILE" "$(ms skip)"
 fi
 

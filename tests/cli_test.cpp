@@ -337,8 +337,9 @@ TEST_F(CliTest, RegisterWriteRunHasNoEraseSection) {
 // whichever errno the adapter gives it. The chip is still reset after the
 // failed page, and the read-back says where it stopped: half-programmed,
 // the NVM's byte 0xCA is still erased, so the chip came back at control
-// code 0 and the read-back at code 1 finds nothing.
-TEST_F(CliTest, FailedPageWriteSaysWhereAndWhyAndTheChipIsStillReset) {
+// code 0 and the read-back at code 1 finds nothing; for the NVM, the run
+// now says at once that the chip is erased at code 0 and how to program it.
+TEST_F(CliTest, FailedPageWriteSaysWhereWhyAndNowThatTheChipIsErasedAtCode0) {
     struct Case {
         std::string type;
         gpaksim::Nack nack;
@@ -352,8 +353,11 @@ TEST_F(CliTest, FailedPageWriteSaysWhereAndWhyAndTheChipIsStillReset) {
          {0x02, 0x50},
          2,
          "0x00 W c8 02 ACK",
-         bus + "write to 0x02 NACK\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A NACK; the "
-               "table shows zeros from row 0x00\n"},
+         bus + "write to 0x02 NACK\ngpakcfg: /dev/i2c-1: the chip is now erased at control "
+               "code 0 (its NVM holds pages 0x00 to 0x04 of the file): gpakcfg -t nvm -c 0 "
+               "--new-code 1 -w " GPAKCFG_EXAMPLES "/demo-config.hex programs it and gives it "
+               "control code 1\ngpakcfg: /dev/i2c-1: page 0x00 read from 0x0A NACK; the table "
+               "shows zeros from row 0x00\n"},
         {"eeprom",
          {0x0B, 0x50},
          1,
@@ -549,7 +553,7 @@ TEST_F(CliBenchTest, QuietLeavesStandardOutputEmptyAndTheRestAsItWas) {
     EXPECT_EQ(Gpakcfg({"--version", "-q"}).out, kBanner);
 }
 
-TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndAFailureToWriteIt) {
+TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndALogNotOpenedNowRefusedFirst) {
     const std::string log = dir.Path("runs.log");
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", dir.Path("missing.hex"), "--log", log}).status, 255);
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log, "-z"}).status, 255);
@@ -559,14 +563,16 @@ TEST_F(CliBenchTest, ALogLineForEveryRunThatReachedTheBusAndAFailureToWriteIt) {
     EXPECT_EQ(Gpakcfg({"-t", "nvm", "-w", kExample, "--log", log}).status, 1);
     EXPECT_NE(gpaktest::ReadFile(log).find("\"action\": \"write\""), std::string::npos);
     EXPECT_NE(gpaktest::ReadFile(log).find("\"sent\": null, \"read\": null"), std::string::npos);
-    // A line that cannot be written fails the run, after the chip is programmed.
+    // A log that cannot be opened failed the run after the chip was
+    // programmed; now nothing is sent.
     options.no_node = false;
     Restart();
     const std::string nowhere = dir.Path("none/runs.log");
     const RunResult run = Gpakcfg({"-t", "eeprom", "-w", kExample, "--log", nowhere});
-    EXPECT_EQ(run.err, "gpakcfg: " + nowhere + ": not logged: No such file or directory\n");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(gpaksim::Chip().eeprom, Example());
+    EXPECT_EQ(run.err, "gpakcfg: --log " + nowhere +
+                           ": cannot be opened for appending: No such file or directory\n");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace
@@ -628,13 +634,15 @@ TEST_F(CliSaveTest, AnIncompleteReadBackLeavesTheFileAsItWas) {
     EXPECT_NE(access(absent.c_str(), F_OK), 0);
 }
 
-TEST_F(CliSaveTest, ASaveThatFailsFailsTheRunButNotItsOutput) {
+// It failed the run after the read-back before.
+TEST_F(CliSaveTest, ASaveWhoseDirectoryTakesNoNewFileIsNowRefusedBeforeTheBus) {
     const std::string path = dir.Path("none/backup.hex");
     const RunResult run = Gpakcfg({"-t", "nvm", "--save", path});
-    EXPECT_TRUE(OnlyTheReadBack(run, gpaksim::Chip().nvm));
-    EXPECT_EQ(run.err, "gpakcfg: " + path + ": not saved: cannot create a new file in " +
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(run.err, "gpakcfg: --save " + path + ": cannot create a new file in " +
                            dir.Path("none") + ": No such file or directory\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_TRUE(gpaksim::Transfers().empty());
 }
 
 }  // namespace

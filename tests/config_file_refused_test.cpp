@@ -166,6 +166,18 @@ FileRow ColonNotAtTheStart() {
     return row;
 }
 
+// Once skipped as a comment, the page of a record that lost its ':' was
+// programmed as zeros; a comment line of other text stays a comment.
+FileRow RecordWithoutColon() {
+    const std::string last = Data(240, 16).substr(1);
+    FileRow row{"ARecordThatLostItsColonIsNowRefusedNotSkipped", {}};
+    for (const std::string& line : {last, " \t" + last + " ", last.substr(0, 10)}) {
+        row.files.push_back(Refused(Join(CountingLines(16, 240)) + line + "\n" + kEndRecord + "\n",
+                                    16, "a record without its ':'"));
+    }
+    return row;
+}
+
 std::vector<FileRow> Rows() {
     std::string non_hex = Data(0, 16);
     non_hex[10] = 'G';
@@ -179,6 +191,7 @@ std::vector<FileRow> Rows() {
         OtherAddresses(),
         CutShort(),
         ColonNotAtTheStart(),
+        RecordWithoutColon(),
         {"FilesWithoutDataAreRefused",
          {
              Refused("", 1, "no data records"),

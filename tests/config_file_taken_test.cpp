@@ -86,6 +86,7 @@ FileRow LineEndsBlanksAndComments() {
     // Nor are comments that look like S-records, or hold control or Latin-1
     // bytes, read as another format where the file holds records.
     lines.insert(lines.begin() + 2, "S1 board 12, Serial 12345678");
+    lines.insert(lines.begin() + 2, "123456789 0123");  // too few digits for a record
     lines.insert(lines.begin() + 2, SRec('1', 0, Counting(0, 16)));
     lines.insert(lines.begin() + 2, "# \x1B[1mGr\xF6\xDF\xE9\x1B[0m \x01\x7F");
     lines.insert(lines.begin(), "; made by hand, " + std::string(300, '-'));

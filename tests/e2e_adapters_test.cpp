@@ -88,12 +88,16 @@ TEST_P(Adapters, ProgramEveryMemoryItCanReachWithThePisBytes) {
     }
 }
 
-TEST_P(Adapters, NoAcknowledgementInItsOwnWordsAndTheScan) {
+// A read that nothing answers now names the chips found at other codes.
+TEST_P(Adapters, NoAcknowledgementInItsOwnWordsTheChipsFoundAndTheScan) {
     const std::string nack = GetParam().nack;
     const RunResult read = Run({"-t", "reg", "-c", "5"});
     EXPECT_EQ(read.status, 1);
     EXPECT_EQ(read.err, Node("page 0x00 read from 0x28 failed: the chip did not acknowledge (" +
-                             nack + "); the table shows zeros from row 0x00\n"));
+                             nack + "); the table shows zeros from row 0x00\n") +
+                            Node("a chip answers at 0x08, control code 1: -c 1 reaches it; "
+                                 "gpakcfg -t nvm -c 1 --new-code 5 -w NVM-FILE programs its NVM "
+                                 "and moves it to control code 5\n"));
     const RunResult probe = Run({"-t", "eeprom", "-c", "3", "-w", kExample});
     EXPECT_EQ(probe.status, 1);
     EXPECT_EQ(probe.err.find(Node("no chip answers at 0x18, control code 3 (" + nack +

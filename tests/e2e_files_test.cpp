@@ -83,8 +83,10 @@ INSTANTIATE_TEST_SUITE_P(Files, Refused, testing::ValuesIn(Refusals()),
                          });
 
 // The file of -w or --verify was replaced by --save: now refused, however
-// it is spelled or linked, and the file stays as it was.
-TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsRefusedBeforeTheBus) {
+// it is spelled or linked, and the file stays as it was. So is one file
+// named by two outputs (one got the other's content), and an output that
+// cannot be written: it failed only after programming, or a FIFO log hung.
+TEST_F(EndToEndFiles, EveryFileARunWritesIsNowSettledBeforeTheBus) {
     const std::string content = HexFile(16);
     const std::string master = bench.Write("master.hex", content);
     const std::string soft = bench.Path("soft.hex");
@@ -100,7 +102,27 @@ TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsRefusedBeforeTheBus) {
         {{"-t", "nvm", "--verify", master, "--save", soft},
          "gpakcfg: --save " + soft + ": the same file as --verify " + master + same},
     };
-    for (const auto& [args, err] : cases) {
+    const std::string fresh = bench.Path("new.hex");
+    const std::string to_fresh = bench.Path("to-new");
+    const std::string fifo = bench.Path("fifo");
+    ASSERT_EQ(symlink("new.hex", to_fresh.c_str()) | mkfifo(fifo.c_str(), 0600), 0);
+    const std::string appended = ": the line would be appended to it; log to another file\n";
+    const std::pair<Strings, std::string> outputs[] = {
+        {{"-t", "nvm", "--save", fresh, "--log", bench.Path("./new.hex")},
+         "gpakcfg: --log " + bench.Path("./new.hex") + ": the same file as --save " + fresh +
+             appended},
+        {{"-t", "nvm", "--save", to_fresh, "--log", fresh},
+         "gpakcfg: --log " + fresh + ": the same file as --save " + to_fresh + appended},
+        {{"-t", "nvm", "--log", ""}, "gpakcfg: --log '': no file name\n"},
+        {{"-t", "nvm", "--save", ""}, "gpakcfg: --save '': no file name\n"},
+        {{"-t", "nvm", "--log", bench.Path("")},
+         "gpakcfg: --log " + bench.Path("") + ": cannot be opened for appending: Is a directory\n"},
+        {{"-t", "nvm", "--log", fifo},
+         "gpakcfg: --log " + fifo + ": a FIFO that no process reads: start its reader first\n"},
+    };
+    std::vector<std::pair<Strings, std::string>> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(outputs), std::end(outputs));
+    for (const auto& [args, err] : all) {
         const RunResult run = bench.Gpakcfg(args);
         EXPECT_EQ(run.status, 255) << err;
         EXPECT_EQ(run.out, kBanner) << err;
@@ -108,6 +130,7 @@ TEST_F(EndToEndFiles, TheInputFileGivenToSaveIsRefusedBeforeTheBus) {
         EXPECT_TRUE(run.transfers.empty());
     }
     EXPECT_EQ(ReadFile(master), content);
+    EXPECT_NE(access(fresh.c_str(), F_OK), 0);
 }
 
 TEST_F(EndToEndFiles, ASavedMemoryProgramsBackToTheSameBytes) {

@@ -114,6 +114,10 @@ TEST_F(ChipsOnTheBus, TheReadmeRecipesWorkAsWritten) {
          "2    0x10      0x12 0x13   2\n",
          {FileImage(kExample, 2)}},
         {"Recover a chip left erased", {"--chip", "0"}, "0    0x00  ", {FileImage(kExample, 1)}},
+        {"Recover a chip a --new-code run left behind",
+         {"--chip", "2"},
+         "2    0x10  ",
+         {FileImage(kExample, 2)}},
     };
     for (const Case& c : cases) {
         MakeBoard(c.board);

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "config_file/save.h"
 #include "sim_bench.h"
@@ -179,6 +180,51 @@ TEST_F(EndToEndSignals, ALostReaderWhileProgrammingWaitsForTheChip) {
     EXPECT_TRUE(
         Contains(ended.err, "gpakcfg: SIGPIPE: the run stops as soon as the chip is programmed"));
     EXPECT_TRUE(Contains(ended.err, "gpakcfg: write error: Broken pipe"));
+    EXPECT_EQ(ended.Chip().nvm, FileImage(kExample, 1));
+}
+
+// After a signal held while programming, the run reads back and logs; a
+// log FIFO whose reader takes nothing holds it there (for a while), and a
+// second signal now ends it at once: it was swallowed before.
+TEST_F(EndToEndSignals, ASecondSignalAfterProgrammingIsNowNotSwallowed) {
+    GPAKTEST_SKIP_WHEN_EMULATED();
+    const std::string fifo = bench.Path("log.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Hold reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const Hold filler(open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    const std::string page(4096, '\n');
+    while (write(filler.Get(), page.data(), page.size()) > 0) {
+    }
+    const std::string pid_file = bench.Path("gpakcfg.pid");
+    const Launch programming({"/bin/sh", "-c",
+                              "echo $$ > " + pid_file + "; exec " + kGpakcfg + " -t nvm -w " +
+                                  kExample + " --log " + fifo});
+    Background run;
+    Hold transfers;
+    int write_end = -1;
+    const int out = StartHeldBeforeTheErase(programming, run, transfers, write_end);
+    ASSERT_EQ(write(write_end, page.data(), page.size()), 4096);  // held at the erase heading
+    close(write_end);
+    transfers.Reset();
+    const pid_t gpakcfg = std::stoi(ReadFile(pid_file));
+    for (int i = 0; i < 500 && !CatchesSigint(gpakcfg); ++i) {
+        usleep(10000);
+    }
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    run.WaitForErr("gpakcfg: SIGTERM: the run stops as soon as the chip is programmed\n");
+    std::thread drain([out] {
+        char buffer[4096];
+        while (read(out, buffer, sizeof buffer) > 0) {
+        }
+    });
+    run.WaitForTransfers(52);  // programmed and read back: at the log
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    const RunResult ended = run.Wait();
+    drain.join();
+    close(out);
+    EXPECT_EQ(ended.signal, SIGTERM);
+    EXPECT_FALSE(Contains(ended.err, "not logged")) << ended.err;
+    EXPECT_LT(ended.seconds, 8);
     EXPECT_EQ(ended.Chip().nvm, FileImage(kExample, 1));
 }
 

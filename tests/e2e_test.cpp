@@ -12,12 +12,13 @@ namespace {
 
 class EndToEnd : public BenchTest {};
 
-TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRun) {
+TEST_F(EndToEnd, NoChipOrNoNodeIsAFailedRunThatNowTriesEveryCode) {
     const RunResult absent = bench.Gpakcfg({"-t", "reg"}, {"--absent"});
     EXPECT_EQ(absent.status, 1);
     EXPECT_EQ(absent.err,
               "gpakcfg: /dev/i2c-1: page 0x00 read from 0x08 failed: the chip did not acknowledge "
-              "(Remote I/O error); the table shows zeros from row 0x00\n");
+              "(Remote I/O error); the table shows zeros from row 0x00\n"
+              "gpakcfg: /dev/i2c-1: no chip answers at any control code\n");
     EXPECT_EQ(absent.ReadBack(), Image{});
     // The node is opened once, for the bus's check, with a hint; a read
     // run prints zeros once and says that nothing was read.

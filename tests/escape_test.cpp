@@ -130,6 +130,14 @@ TEST_F(Escape, LaunchesThatWouldReachANodeOrLoseTheTraceRunNothing) {
         LaunchRefused(bench, {"--state", "/dev/i2c-2"}, "/dev/i2c-2: it is not a regular file"));
     EXPECT_TRUE(LaunchRefused(bench, {"--trace", bench.Path("no/such/dir/trace")},
                               "No such file or directory"));
+    // A COMMAND that is no program file was opened and read before the
+    // sandbox was made (a FIFO hung); a directory is refused alike.
+    for (const std::string& command : {std::string("/dev/i2c-2"), std::string("/dev")}) {
+        const RunResult refused = bench.Run(Launch({command}));
+        EXPECT_EQ(refused.status, 125) << command;
+        EXPECT_TRUE(Contains(refused.err, "gpak-sim: cannot run " + command + ": ")) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, "not a program file; nothing was opened")) << refused.err;
+    }
     Launch inherited({"/bin/true"});
     inherited.wrapper = {"/bin/sh", "-c", "exec 5</dev && exec \"$@\"", "sh"};
     const RunResult run = bench.Run(inherited);
@@ -166,6 +174,11 @@ TEST_F(Escape, NoDeviceNodeOpensWhereverItLivesOrWheneverItAppears) {
     NodeWatch devices({"/dev", elsewhere});
     EXPECT_TRUE(LaunchRefused(bench, {"--state", "/dev/i2c-4"}, "/dev/i2c-4: it is a device node"));
     EXPECT_TRUE(LaunchRefused(bench, {"--trace", elsewhere + "/i2c-major"}, "it is a device node"));
+    for (const std::string& device : {std::string("/dev/i2c-4"), elsewhere + "/i2c-major"}) {
+        const RunResult refused = bench.Run(Launch({device, "-t", "nvm"}));
+        EXPECT_EQ(refused.status, 125) << device;
+        EXPECT_TRUE(Contains(refused.err, "a character device, not a program file")) << refused.err;
+    }
     const std::string denied = "libc open: error Permission denied";
     for (const std::string& node :
          {chroot_dev + "/i2c-4", elsewhere + "/bus", elsewhere + "/i2c-major"}) {

@@ -241,6 +241,9 @@ TEST_F(LauncherTest, UnusableArgumentsRunNothing) {
     EXPECT_EQ(bench.Run(Launch()).status, 125);  // no command
     bench.Write("chip.state", "registers\n00: zz\n");
     EXPECT_TRUE(LaunchRefused(bench, {}, "state file " + bench.StatePath() + ": malformed"));
+    // Taken before, and overflowed at the first pause.
+    bench.Write("chip.state", "clock virtual 9223372036854775000\n");
+    EXPECT_TRUE(LaunchRefused(bench, {}, "'clock' is 9223372036854775000 ns, out of range"));
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ TEST(SimState, FilesOfOneChipAndOfSeveralReadBack) {
     EXPECT_EQ(parsed.state.virtual_now_ns, 0);
 }
 
-TEST(SimState, MalformedFilesOfSeveralChipsAreRefused) {
+TEST(SimState, MalformedFilesAndClocksOutOfRangeAreRefused) {
     const std::string one_chip = gpaksim::FormatState(gpaksim::SimState{}, true);
     const std::string sections = one_chip.substr(one_chip.find("\nregisters\n") + 1);
     const struct {
@@ -162,6 +162,11 @@ TEST(SimState, MalformedFilesOfSeveralChipsAreRefused) {
          "malformed near 'registers'"},
         {"chip 1 /dev/i2c-1\n" + sections, "malformed near 'chip'"},
         {"clock virtual 0\nversion 2\n", "malformed near 'version'"},
+        // Past the range, the clock overflowed at the next pause.
+        {"clock virtual 9223372036854775000\n",
+         "'clock' is 9223372036854775000 ns, out of range (0 to 2305843009213693951)"},
+        {"version 2\nchip 1 /dev/i2c-1\nbusy-until virtual 2305843009213693952\n" + sections,
+         "'busy-until' is 2305843009213693952 ns, out of range (0 to 2305843009213693951)"},
     };
     for (const auto& c : cases) {
         const gpaksim::ParsedState parsed = gpaksim::ParseState(c.text, true);

@@ -130,7 +130,10 @@ bool Bus::Bound(std::uint16_t addr) const {
 }
 
 void Bus::Advance(std::int64_t ns) {
-    Update([ns](SimState& state) { state.virtual_now_ns += ns > 0 ? ns : 0; });
+    Update([ns](SimState& state) {
+        const std::int64_t room = kClockStopNs - state.virtual_now_ns;
+        state.virtual_now_ns += std::clamp<std::int64_t>(ns, 0, std::max<std::int64_t>(room, 0));
+    });
 }
 
 std::int64_t Bus::ElapsedNs() {

@@ -1,5 +1,6 @@
 // gpak-sim: runs a command with the simulated chip answering the I2C node,
 // where no real I2C node can be reached.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,11 +52,32 @@ std::string FindLibrary() {
     Fail("cannot find " GPAKSIM_LIBRARY_NAME);
 }
 
+// What a file of this mode is, when it is no program file: opening it may
+// be an operation of a device (a real bus), or wait for ever (a FIFO).
+const char* NotAProgram(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return nullptr;
+    }
+    return S_ISCHR(mode)    ? "a character device"
+           : S_ISBLK(mode)  ? "a block device"
+           : S_ISFIFO(mode) ? "a FIFO"
+           : S_ISDIR(mode)  ? "a directory"
+           : S_ISSOCK(mode) ? "a socket"
+                            : "no regular file";
+}
+
 // The preload reaches only programs the dynamic loader starts; any other
 // is not run. Returns the emulator command line to run it with, if any.
+// Nothing outside the sandbox is opened that is no regular file.
 std::vector<std::string> CheckProgram(const std::string& name, const std::string& library,
                                       std::string& program) {
     program = gpaksim::FindProgram(name);
+    struct stat st {};
+    const char* other =
+        program.empty() || stat(program.c_str(), &st) != 0 ? nullptr : NotAProgram(st.st_mode);
+    if (other != nullptr) {
+        Fail("cannot run " + name + ": " + other + ", not a program file; nothing was opened");
+    }
     const auto kind =
         program.empty() ? gpaksim::ProgramKind::kOther : gpaksim::InspectProgram(program, library);
     if (kind == gpaksim::ProgramKind::kStatic) {

@@ -60,7 +60,15 @@ bool ReadHeaders(int fd, ElfFile& elf) {
 // and byte order have their headers read, natively; others differ from it
 // in elf_class or data anyway.
 bool ReadElf(const char* path, ElfFile& elf) {
-    const int fd = raw::Open(path, O_RDONLY);  // never through the overrides
+    // Never through the overrides. Only a regular file is read: a FIFO
+    // opens without waiting for a writer, and a device node that took the
+    // place of the file is not read from.
+    const int fd = raw::Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        raw::Close(fd);
+        return false;
+    }
     if (fd < 0) {
         return false;
     }

@@ -30,6 +30,7 @@ public:
 private:
     bool Item(std::string_view word);
     bool ChipItem(std::string_view word);
+    bool Clock(std::string_view word, std::int64_t& target);
     bool Version();
     bool NextChip();
     bool ChipComplete();
@@ -73,13 +74,7 @@ bool Reader::Item(std::string_view word) {
         return NextChip();
     }
     if (word == "clock") {
-        bool same_clock = false;
-        std::int64_t value = 0;
-        if (!ReadClock(words_, virtual_time_, same_clock, value)) {
-            return false;
-        }
-        state_.virtual_now_ns = same_clock ? value : state_.virtual_now_ns;
-        return true;
+        return Clock(word, state_.virtual_now_ns);
     }
     return ChipItem(word);
 }
@@ -91,13 +86,7 @@ bool Reader::ChipItem(std::string_view word) {
         return false;  // before the first "chip" line
     }
     if (word == "busy-until") {
-        bool same_clock = false;
-        std::int64_t value = 0;
-        if (!ReadClock(words_, virtual_time_, same_clock, value)) {
-            return false;
-        }
-        chip->busy_until_ns = same_clock ? value : chip->busy_until_ns;
-        return true;
+        return Clock(word, chip->busy_until_ns);
     }
     if (word == "pointers") {
         for (const Block block : kPointerBlocks) {
@@ -116,6 +105,23 @@ bool Reader::ChipItem(std::string_view word) {
         }
     }
     return false;
+}
+
+// A time of the clock kind of this run into target; one of the other kind
+// is dropped. Past kClockLimitNs it is refused, not left to overflow.
+bool Reader::Clock(std::string_view word, std::int64_t& target) {
+    bool same_clock = false;
+    std::int64_t value = 0;
+    if (!ReadClock(words_, virtual_time_, same_clock, value)) {
+        return false;
+    }
+    if (value > kClockLimitNs) {
+        error_ = "'" + std::string(word) + "' is " + std::to_string(value) +
+                 " ns, out of range (0 to " + std::to_string(kClockLimitNs) + ")";
+        return false;
+    }
+    target = same_clock ? value : target;
+    return true;
 }
 
 // "version N": first in the file; a file without it is of version 1.

@@ -18,6 +18,12 @@ constexpr std::size_t kMaxChips = 32;
 // A state file is under 3 KiB a chip; anything much larger is no state file.
 constexpr std::size_t kStateFileLimit = std::size_t{128} * 1024;
 
+// The largest time a state file's clocks may hold, about 73 years in ns:
+// far from where adding a pause to it could overflow. The virtual clock
+// stops a minute short of it, so that a busy window after it stays below.
+constexpr std::int64_t kClockLimitNs = INT64_MAX / 4;
+constexpr std::int64_t kClockStopNs = kClockLimitNs - std::int64_t{60} * 1'000'000'000;
+
 // What the state file holds: the chips and the virtual clock. A state of
 // one chip on no bus in particular is written as a file of today's form
 // (version 1); chips put on their buses by --chip, in version 2.

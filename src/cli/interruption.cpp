@@ -75,6 +75,7 @@ private:
 };
 
 volatile sig_atomic_t g_caught = 0;
+volatile sig_atomic_t g_in_window = 0;
 std::array<struct sigaction, NSIG> g_previous{};  // by signal number
 
 // The kernel sends SIGXFSZ to a process whose write goes past its
@@ -89,7 +90,19 @@ bool Ignored(const struct sigaction& action) {
 }
 
 void OnSignal(int number, siginfo_t* info, void* /*context*/) {
-    if ((number == SIGXFSZ && RaisedByOwnWrite(info)) || g_caught != 0) {
+    if (number == SIGXFSZ && RaisedByOwnWrite(info)) {
+        return;
+    }
+    if (g_caught != 0) {
+        // The chip is programmed: a second signal ends the run now, by its
+        // usual action, as the handler returns (it is held until then).
+        if (g_in_window == 0) {
+            struct sigaction usual {};
+            usual.sa_handler = SIG_DFL;
+            sigemptyset(&usual.sa_mask);
+            sigaction(number, &usual, nullptr);
+            raise(number);
+        }
         return;
     }
     g_caught = number;
@@ -139,6 +152,7 @@ std::string SignalName(int number) {
 }
 
 ProgrammingWindow::ProgrammingWindow() {
+    g_in_window = 1;
     struct sigaction action {};
     action.sa_sigaction = OnSignal;
     action.sa_flags = SA_SIGINFO | SA_RESTART;  // transfers and writes go on; pauses are resumed
@@ -155,6 +169,7 @@ ProgrammingWindow::ProgrammingWindow() {
 // After a signal was caught the run still reads back and verifies, and
 // ends by that signal: the others stay caught until then.
 ProgrammingWindow::~ProgrammingWindow() {
+    g_in_window = 0;
     if (g_caught != 0) {
         return;
     }

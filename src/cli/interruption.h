@@ -23,8 +23,9 @@ namespace cli {
 void TakeFileSizeLimitAsWriteError();
 
 // The window: the signals are caught while it lives, and act as usual
-// again after it, unless one was caught: then they stay caught until the
-// run ends by the first.
+// again after it, unless one was caught: then the run ends by the first
+// once it has read the chip back and logged, or at once by a second one
+// that comes after the window (a run that hangs is never unstoppable).
 class ProgrammingWindow {
 public:
     ProgrammingWindow();

@@ -1,11 +1,9 @@
 #include "cli/together.h"
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
-#include "cli/log/log_file.h"
-#include "config_file/save.h"
+#include "cli/outputs.h"
 #include "i2c/i2c.h"
 
 namespace cli {
@@ -52,37 +50,6 @@ std::string SetOnControlCode(const Settings& s) {
                    "code of the chip on " + (s.type == kConfigReg ? "reg" : "nvm") +
                    ": give the code with -c";
         }
-    }
-    return "";
-}
-
-// The read-back would replace the file it is compared with or written from.
-std::string SaveOverInput(const Settings& s) {
-    const auto& input = s.write_file ? s.write_file : s.verify_file;
-    if (!s.save_file || !input || !hexfile::SameFile(*s.save_file, *input)) {
-        return "";
-    }
-    return "--save " + *s.save_file + ": the same file as " + (s.write_file ? "-w" : "--verify") +
-           " " + *input + ": the read-back would replace it; save to another file";
-}
-
-// The line would land in the data, the backup or on the bus.
-std::string LogOverOther(const Settings& s) {
-    if (!s.log_file) {
-        return "";
-    }
-    const std::string& log = *s.log_file;
-    const std::pair<const char*, const std::optional<std::string>&> others[] = {
-        {"-w", s.write_file}, {"--verify", s.verify_file}, {"--save", s.save_file}};
-    for (const auto& [option, other] : others) {
-        if (other && hexfile::SameFile(log, *other)) {
-            return "--log " + log + ": the same file as " + option + " " + *other +
-                   ": the line would be appended to it; log to another file";
-        }
-    }
-    const char* refusal = log::DeviceRefusal(log);
-    if (log == s.bus || refusal != nullptr) {
-        return "--log " + log + ": " + (refusal != nullptr ? refusal : "the bus, not a log file");
     }
     return "";
 }
@@ -148,8 +115,8 @@ const Rule kRules[] = {
      "--set: only with -w or --verify, whose file it changes"},
     {nullptr, nullptr, "", SetsOverlap},
     {nullptr, nullptr, "", SetOnControlCode},
-    {nullptr, nullptr, "", SaveOverInput, Stage::kFiles},
-    {nullptr, nullptr, "", LogOverOther, Stage::kFiles},
+    // Every file the run writes, settled before anything is sent.
+    {nullptr, nullptr, "", OutputRefusal, Stage::kFiles},
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/hex_digit.h"
+
 namespace hexfile {
 
 namespace {
@@ -38,6 +40,18 @@ std::string NameOf(std::string_view text) {
     return Format(byte > 0x20 && byte < 0x7F ? "'%c'" : "byte 0x%02X", byte);
 }
 
+// Whether a line is nothing but the hex digits of a record, blanks around
+// them allowed: a record whose ':' was lost, not a comment.
+bool IsRecordWithoutColon(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view digits = line.substr(first, line.find_last_not_of(" \t") + 1 - first);
+    return digits.size() >= 10 && std::all_of(digits.begin(), digits.end(),
+                                              [](char c) { return common::HexDigitValue(c) >= 0; });
+}
+
 }  // namespace
 
 std::string ImageRules::TakeLine(std::string_view line) {
@@ -52,7 +66,8 @@ std::string ImageRules::TakeLine(std::string_view line) {
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) {
-        return "";  // a blank line or a comment
+        // A blank line or a comment, unless it holds a record but its ':'.
+        return IsRecordWithoutColon(line) ? "a record without its ':'" : "";
     }
     // A record behind a character the eye does not see would be skipped
     // as a comment, and its data lost: a ':' anywhere else is refused.

@@ -16,8 +16,9 @@ class ImageRules {
 public:
     explicit ImageRules(ConfigImage& image) : image_(image) {}
 
-    // Blank lines and lines without ':' are skipped; a line that starts
-    // with ':' must be a record, and is taken; a ':' anywhere else is wrong.
+    // Blank lines and lines without ':' are skipped, but for one of hex
+    // digits alone (a record that lost its ':'); a line that starts with
+    // ':' must be a record, and is taken; a ':' anywhere else is wrong.
     std::string TakeLine(std::string_view line);
 
     // Data records fill the image one after another from 0x0000; address

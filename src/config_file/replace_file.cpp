@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -169,40 +170,93 @@ void SyncDirectory(const std::string& dir) {
     }
 }
 
+// What ReplaceFile would replace, and the new file made next to it; error
+// says what stands in the way.
+struct Prepared {
+    std::string target;  // path, its links followed
+    bool exists = false;
+    struct stat old {};
+    std::string error;
+};
+
+Prepared Prepare(const std::string& path, TempFile& temp) {
+    Prepared prepared;
+    if (path.empty()) {
+        prepared.error = "no file name";
+        return prepared;
+    }
+    Target target = FollowLinks(path);
+    if (!target.error.empty()) {
+        prepared.error = target.error;
+        return prepared;
+    }
+    prepared.target = std::move(target.path);
+    prepared.exists = stat(prepared.target.c_str(), &prepared.old) == 0;
+    if (prepared.exists && !S_ISREG(prepared.old.st_mode)) {
+        prepared.error = prepared.target + " is not a regular file";
+    } else if (prepared.exists && access(prepared.target.c_str(), W_OK) != 0) {
+        // A rename would replace a file the user may not write: refuse, as
+        // writing into it would be refused.
+        prepared.error = Because("cannot write " + prepared.target, errno);
+    } else if (!temp.Create(prepared.target)) {
+        prepared.error =
+            Because("cannot create a new file in " + DirectoryOf(prepared.target), errno);
+    }
+    return prepared;
+}
+
 }  // namespace
 
-ReplaceResult ReplaceFile(const std::string& path, const std::string& content) {
-    if (path.empty()) {
-        return {false, "no file name"};
+std::string ReplaceRefusal(const std::string& path) {
+    // A file without a name where the file system makes one: no entry
+    // shows in the directory, even for a moment.
+    if (!path.empty()) {
+        const Target target = FollowLinks(path);
+        struct stat st {};
+        if (target.error.empty() && stat(target.path.c_str(), &st) != 0 && errno == ENOENT) {
+            const UniqueFd unnamed(
+                open(DirectoryOf(target.path).c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+            if (unnamed.IsOpen()) {
+                return "";
+            }
+        }
     }
-    const Target target = FollowLinks(path);
-    if (!target.error.empty()) {
-        return {false, target.error};
-    }
-    struct stat old {};
-    const bool exists = stat(target.path.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) {
-        return {false, target.path + " is not a regular file"};
-    }
-    // A rename would replace a file the user may not write: refuse, as
-    // writing into it would be refused.
-    if (exists && access(target.path.c_str(), W_OK) != 0) {
-        return {false, Because("cannot write " + target.path, errno)};
-    }
+    TempFile temp;  // made and removed again
+    return Prepare(path, temp).error;
+}
 
-    TempFile temp;
-    const std::string dir = DirectoryOf(target.path);
-    if (!temp.Create(target.path)) {
-        return {false, Because("cannot create a new file in " + dir, errno)};
+std::string ResolvedPath(const std::string& path) {
+    const Target target = FollowLinks(path);
+    if (!target.error.empty() || target.path.empty()) {
+        return "";
     }
+    char* dir = realpath(DirectoryOf(target.path).c_str(), nullptr);
+    if (dir == nullptr) {
+        return "";
+    }
+    std::string resolved = std::string(dir) + "/" + BaseNameOf(target.path);
+    std::free(dir);
+    return resolved;
+}
+
+ReplaceResult ReplaceFile(const std::string& path, const std::string& content) {
+    TempFile temp;
+    const Prepared prepared = Prepare(path, temp);
+    if (!prepared.error.empty()) {
+        return {false, prepared.error};
+    }
+    const std::string& target_path = prepared.target;
+    const bool exists = prepared.exists;
+    const struct stat& old = prepared.old;
+    const std::string dir = DirectoryOf(target_path);
     if (exists) {
         // Only root may give a file away: for anyone else the file becomes
         // their own (EPERM), as when they copy it.
         if (fchown(temp.fd.Get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
-            return {false, Because("cannot keep the owner of " + target.path, errno)};
+            return {false, Because("cannot keep the owner of " + target_path, errno)};
         }
         if (fchmod(temp.fd.Get(), old.st_mode & 0777) != 0) {
-            return {false, Because("cannot keep the permissions of " + target.path, errno)};
+            return {false, Because("cannot keep the permissions of " + target_path, errno)};
         }
     }
     if (!WriteAll(temp.fd.Get(), content) || fsync(temp.fd.Get()) != 0) {
@@ -211,8 +265,8 @@ ReplaceResult ReplaceFile(const std::string& path, const std::string& content) {
     if (temp.fd.Reset() != 0) {
         return {false, Because("cannot write " + temp.path, errno)};
     }
-    if (rename(temp.path.c_str(), target.path.c_str()) != 0) {
-        return {false, Because("cannot rename " + temp.path + " to " + target.path, errno)};
+    if (rename(temp.path.c_str(), target_path.c_str()) != 0) {
+        return {false, Because("cannot rename " + temp.path + " to " + target_path, errno)};
     }
     temp.Keep();
     SyncDirectory(dir);

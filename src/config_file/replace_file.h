@@ -21,4 +21,14 @@ struct ReplaceResult {
 // for the user (another user's link in a sticky world-writable directory).
 ReplaceResult ReplaceFile(const std::string& path, const std::string& content);
 
+// Why ReplaceFile(path, ...) would be refused now, or "": the same checks,
+// and a new file made (and removed again) in the directory it would go to.
+std::string ReplaceRefusal(const std::string& path);
+
+// The file path names, its symbolic links followed and its directory
+// written without links, "." or ".." (the file itself need not exist): one
+// name for a file however it is spelled. "" when its directory does not
+// exist or a link cannot be followed.
+std::string ResolvedPath(const std::string& path);
+
 }  // namespace hexfile

@@ -27,6 +27,9 @@ from launch import (  # noqa: E402  pylint: disable=wrong-import-position
 FIELDS = ["time", "version", "node", "code", "new_code", "chips", "memory", "action", "file",
           "set", "sent", "read", "read_complete", "skipped", "verified", "differing",
           "first_difference", "status", "error", "duration_ms", "signal"]
+# The lines examples/bench.sh adds: what became of each serial number.
+BENCH_FIELDS = ["time", "node", "serial", "outcome"]
+OUTCOMES = ("taken", "programmed", "failed", "not used", "kept")
 HEX_IMAGE = re.compile(r"^[0-9a-f]{512}$")
 TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 
@@ -34,6 +37,12 @@ TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 def problems_of(record):
     """What is wrong with one parsed line, as a list of texts."""
     problems = []
+    if list(record) == BENCH_FIELDS:
+        if not (TIME.match(record["time"]) and isinstance(record["serial"], int) and
+                0 <= record["serial"] <= 0xFFFFFFFF and record["outcome"] in OUTCOMES and
+                (record["node"] is None or isinstance(record["node"], str))):
+            problems.append("a bench line %s" % record)
+        return problems
     if list(record) != FIELDS:
         return ["members %s, not %s" % (list(record), FIELDS)]
 
@@ -223,6 +232,22 @@ def check_names(bench, example):
                  "a raw control character in the log")
 
 
+def check_cut_short(bench):
+    """A line the file-size limit cuts short is now taken back, not left to
+    break the next line: the run says "not logged" and ends 1."""
+    size = os.path.getsize(bench.log)
+    blocks = size // 1024 + 1  # room for a part of a line, never a whole one
+    command = ["sh", "-c", 'ulimit -f %d; exec "$0" "$@"' % blocks, bench.args.gpakcfg, "-q",
+               "-t", "nvm", "--log", bench.log]
+    done = subprocess.run(launcher_argv(bench.emulator, bench.args.gpak_sim, bench.state, command),
+                          capture_output=True, check=False)
+    bench.expect(done.returncode == 1 and b"not logged: File too large (the part written was "
+                 b"taken back)" in done.stderr and os.path.getsize(bench.log) == size,
+                 ["ulimit -f"], "%d %r, the log %d bytes, not %d" %
+                 (done.returncode, done.stderr, os.path.getsize(bench.log), size))
+    bench.one(["-t", "nvm"], status=0)  # and the next line parses
+
+
 def main():
     parser = parser_for(__doc__)
     parser.add_argument("--example", required=True)
@@ -231,6 +256,7 @@ def main():
     bench = Bench(args)
     check_runs(bench, args.example)
     check_names(bench, args.example)
+    check_cut_short(bench)
     records, problems = parse_log(bench.log)
     bench.problems += problems
     for problem in bench.problems:

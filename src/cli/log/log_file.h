@@ -10,9 +10,11 @@ namespace cli::log {
 // when it may (also when there is no such file yet).
 const char* DeviceRefusal(const std::string& path);
 
-// Appends line to the file at path (created when missing) with one write,
-// so that the lines of runs that share the file never mix. Returns why it
-// could not, or "".
+// Appends line to the file at path (created when missing) with one write
+// under an exclusive lock (flock), so that the lines of runs that share the
+// file never mix; a line written in part is cut off again, so that the file
+// always ends on a whole line. A FIFO or terminal is never waited for long.
+// Returns why it could not, or "".
 std::string AppendLine(const std::string& path, const std::string& line);
 
 }  // namespace cli::log

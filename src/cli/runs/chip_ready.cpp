@@ -4,8 +4,10 @@
 #include "cli/runs/chip_ready.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "chip/probe.h"
 #include "cli/runs/report.h"
@@ -26,6 +28,21 @@ std::string Command(const Settings& settings, const std::string& rest) {
     return command + " " + rest;
 }
 
+// The command that programs the NVM of the chip at control code at with
+// file, giving it control code code ("" to keep its own).
+std::string NvmCommand(const Settings& settings, const std::string& at, const std::string& code,
+                       const std::string& file) {
+    std::string rest = "-t nvm -c ";
+    rest += at;
+    if (!code.empty()) {
+        rest += " --new-code ";
+        rest += code;
+    }
+    rest += " -w ";
+    rest += file;
+    return Command(settings, rest);
+}
+
 const char* NothingSent(const Settings& settings) {
     return settings.type == kConfigReg ? "nothing was written" : "nothing was erased or written";
 }
@@ -40,23 +57,12 @@ void SayNotProbed(const Settings& settings, const ProbeResult& probe) {
         TransferCause(probe.transfer).c_str(), NothingSent(settings));
 }
 
-// Nothing answers at -c. When a chip answers at control code 0 (zero), as
-// one with an erased NVM does (a run cut short, a power cut), the command
-// that programs it and gives it the code asked for.
-void SayNoChip(const Settings& settings, const ProbeResult& probe, bool zero) {
+// Nothing answers at -c: where to look, then where the chips are.
+void SayNoChip(const Settings& settings, const ProbeResult& probe) {
     Say("%s: no chip answers at 0x%02X, control code %x (%s); %s; %s lists the chips on the bus",
         settings.bus.c_str(), probe.addr, settings.code, std::strerror(probe.transfer.error_number),
         NothingSent(settings), Command(settings, "--scan").c_str());
-    if (!zero) {
-        return;
-    }
-    const std::string code = HexDigit(WrittenCode(settings));
-    const bool nvm = settings.type == kConfigNvm;
-    const std::string command = Command(settings, "-t nvm -c 0 --new-code " + code + " -w ") +
-                                (nvm ? common::ShellWord(*settings.write_file) : "NVM-FILE");
-    Say("%s: a chip answers at 0x00, control code 0, as one does whose NVM is erased: %s "
-        "programs %s and gives it control code %s",
-        settings.bus.c_str(), command.c_str(), nvm ? "it" : "its NVM", code.c_str());
+    SayWhereTheChipsAre(settings);
 }
 
 // The NVM is written at 0x02, the NVM block of control code 0: a chip
@@ -113,6 +119,57 @@ void NoteFileCode(const Context& run, const ConfigImage& file) {
         asked, written, settings.new_code ? "--new-code" : "-c", asked);
 }
 
+// A chip at control code 0 is one whose NVM is erased (a run cut short, a
+// power cut); one at the code this run gives is one a --new-code run cut
+// short moved already; any other may be moved to it.
+void SayWhereTheChipsAre(const Settings& settings) {
+    const std::uint8_t wanted = WrittenCode(settings);
+    const std::string code = HexDigit(wanted);
+    const bool nvm = settings.type == kConfigNvm && settings.write_file;
+    const std::string file = nvm ? common::ShellWord(*settings.write_file) : "NVM-FILE";
+    const char* it = nvm ? "it" : "its NVM";
+    const char* bus = settings.bus.c_str();
+    const std::vector<ChipFound> chips = ScanChips();
+    for (const ChipFound& chip : chips) {
+        const std::string at = HexDigit(chip.code);
+        const std::uint8_t addr = chip.registers.addr;
+        const std::string reach = "-c " + at + " reaches it; ";
+        if (chip.code == chip::kFacts.nvm_write_code) {
+            Say("%s: a chip answers at 0x00, control code 0, as one does whose NVM is erased: %s "
+                "programs %s and gives it control code %s",
+                bus, NvmCommand(settings, "0", code, file).c_str(), it, code.c_str());
+        } else if (chip.code == wanted && nvm) {
+            Say("%s: a chip answers at 0x%02X, control code %s, the code this run gives it: %s "
+                "programs it there",
+                bus, addr, at.c_str(), NvmCommand(settings, at, "", file).c_str());
+        } else if (chip.code != settings.code) {
+            Say("%s: a chip answers at 0x%02X, control code %s: %s%s programs %s and moves it to "
+                "control code %s",
+                bus, addr, at.c_str(), nvm ? "" : reach.c_str(),
+                NvmCommand(settings, at, code, file).c_str(), it, code.c_str());
+        }
+    }
+    if (chips.empty()) {
+        Say("%s: no chip answers at any control code", bus);
+    }
+}
+
+void SayErasedAtZero(const Settings& settings, const PagesResult& written) {
+    if (settings.type != kConfigNvm || written.Ok() || written.failed_page >= kPageCount) {
+        return;
+    }
+    const std::string code = HexDigit(WrittenCode(settings));
+    char held[48] = "no page of the file";
+    if (written.failed_page > 0) {
+        std::snprintf(held, sizeof held, "pages 0x00 to 0x%02X of the file",
+                      written.failed_page - 1);
+    }
+    const std::string file = common::ShellWord(*settings.write_file);
+    Say("%s: the chip is now erased at control code 0 (its NVM holds %s): %s programs it and "
+        "gives it control code %s",
+        settings.bus.c_str(), held, NvmCommand(settings, "0", code, file).c_str(), code.c_str());
+}
+
 bool ChipReady(const Context& run) {
     const Settings& settings = run.settings;
     if (WrittenCode(settings) != settings.code) {
@@ -123,7 +180,7 @@ bool ChipReady(const Context& run) {
     const ProbeResult probe = ProbeChip(settings.code);
     if (!probe.Answered()) {
         if (NotAcknowledged(probe)) {
-            SayNoChip(settings, probe, settings.code != nvm && ProbeChip(nvm).Answered());
+            SayNoChip(settings, probe);
         } else {
             SayNotProbed(settings, probe);
         }

@@ -25,4 +25,14 @@ void NoteFileCode(const Context& run, const ConfigImage& file);
 // standard error and returns false; nothing but one-byte reads was sent.
 bool ChipReady(const Context& run);
 
+// Where the chips are, when none answers where the run looked: reads one
+// byte at the register block of every control code (and the NVM and the
+// EEPROM of each chip found) and names each code where a chip answers,
+// with the command that programs it or moves it to the code of the run.
+void SayWhereTheChipsAre(const Settings& settings);
+
+// A page write of the NVM failed: the chip is erased and answers at
+// control code 0; says so, and the command that programs it.
+void SayErasedAtZero(const Settings& settings, const PagesResult& written);
+
 }  // namespace cli::runs

@@ -4,6 +4,7 @@
 #include "cli/output.h"
 #include "cli/runs/adapter.h"
 #include "cli/runs/bus.h"
+#include "cli/runs/chip_ready.h"
 #include "cli/runs/report.h"
 #include "cli/runs/write.h"
 #include "cli/say.h"
@@ -19,7 +20,7 @@ Reading ReadAndSave(const Context& run, ConfigImage& image) {
     const bool reachable =
         bus.Ready() && AddressesFree(run.settings.bus, bus, ChipAddresses(run.settings, false),
                                      run.settings.force);
-    reading.complete = ReadBack(run, run.settings, reachable, image);
+    reading.complete = ReadBack(run, run.settings, reachable, image, true);
     if (run.settings.save_file) {
         reading.saved = SaveRun(run, reading.complete, image) == kExitOk;
     }
@@ -33,7 +34,8 @@ int ReadRun(const Context& run) {
     return reading.complete && reading.saved ? kExitOk : kExitFailed;
 }
 
-bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image) {
+bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image,
+              bool look_for_chips) {
     image.fill(0);
     PrintHeading(texts::kReadHeading);
     bool complete = false;
@@ -42,6 +44,11 @@ bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, Conf
         complete = read.Ok();
         if (!complete) {
             ReportReadError(settings.bus, read);
+        }
+        // Nothing answered at all: where the chips are.
+        if (look_for_chips && !complete && read.failed_page == 0 &&
+            read.transfer.NotAcknowledged()) {
+            SayWhereTheChipsAre(settings);
         }
     } else {
         // Nothing is sent without the bus; the run has said why already.

@@ -14,8 +14,10 @@ int ReadRun(const Context& run);
 // The read-back section: the memory read into image (which is cleared
 // first) when the bus is ready, else only the read error, then the table.
 // Returns true when all 16 pages were read. settings: as the chip is read
-// (at the code written, after a write run).
-bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image);
+// (at the code written, after a write run). look_for_chips: when nothing
+// answers, where the chips are (a run that only reads).
+bool ReadBack(const Context& run, const Settings& settings, bool bus_ready, ConfigImage& image,
+              bool look_for_chips = false);
 
 // A run that only reads: the bus taken, the memory read back into image
 // and, with --save, saved.

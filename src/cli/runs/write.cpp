@@ -42,6 +42,7 @@ Programming Program(const Context& run, ConfigImage& sent) {
     const PagesResult written = WriteConfigData(WrittenCode(settings), settings.type, sent);
     std::fprintf(run.out, "\n");
     ReportPageWrite(settings.bus, written);
+    SayErasedAtZero(settings, written);
     programming.written = written.Ok();
     return programming;
 }
