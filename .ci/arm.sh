@@ -20,8 +20,9 @@ fail() {
 export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture armhf
 dpkg --add-architecture arm64
-# A mirror caught mid-sync fails once; the next try finds it whole.
-apt-get update -q || { sleep 30; apt-get update -q; }
+# A mirror caught mid-sync fails an index or two; try again, then go on
+# with the lists there are: the installs below say what is missing.
+apt-get update -q || { sleep 30; apt-get update -q; } || echo "ci: apt-get update failed; going on with the package lists there are" >&2
 apt-get install -y -q --no-install-recommends \
     cmake make file qemu-user \
     g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi \

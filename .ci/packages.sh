@@ -67,8 +67,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     if [ "$add_arm64" = 1 ]; then
         dpkg --add-architecture arm64
     fi
-    # A mirror caught mid-sync fails once; the next try finds it whole.
-    apt-get update -q || { sleep 30; apt-get update -q; }
+    # A mirror caught mid-sync fails an index or two; try again, then go on
+    # with the lists there are: the installs below say what is missing.
+    apt-get update -q || { sleep 30; apt-get update -q; } || echo "ci: apt-get update failed; going on with the package lists there are" >&2
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
