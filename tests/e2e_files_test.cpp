@@ -67,6 +67,10 @@ TEST_P(Refused, NothingIsSent) {
     const std::string err = std::regex_replace(c.err, std::regex("FILE"), file);
     Launch launch = Launch::Gpakcfg(args);
     if (std::find(args.begin(), args.end(), "-") != args.end()) {
+        if (Emulated()) {
+            GTEST_SKIP()
+                << "the pipe is made by /bin/sh, which a cross build's simulator cannot run";
+        }
         launch.wrapper = {"/bin/sh", "-c", "cat \"$0\" | \"$@\"", file};
     }
     const RunResult run = bench.Run(launch);
